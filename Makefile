@@ -1,0 +1,47 @@
+# Set-up, build, run and test on Debian 12. Every Debian package the build and the tests need is
+# installed here when missing (through sudo when not root).
+
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev \
+                 qt6-qpa-plugins fonts-liberation
+TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
+                poppler-utils
+
+SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps test-deps build run test demo bench clean
+
+all: build
+
+define install_missing
+	@missing=$$(for p in $(1); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing: $$missing"; \
+	  $(SUDO) apt-get update && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(BUILD_PACKAGES))
+
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES))
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Starts the program in the current folder, where it keeps tvx.cfg.
+run: build
+	./$(BUILD)/src/tarvix
+
+test: test-deps build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,124 @@
+#include "main_window.h"
+
+#include "platform/serial_port.h"
+#include "platform/windows.h"
+#include "port/port_link.h"
+#include "port/port_selection_window.h"
+#include "ui_main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMouseEvent>
+
+#include <cstdio>
+
+namespace tvx {
+
+MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::main>()), m_comm(std::move(comm)),
+      m_portLink(std::make_unique<PortLink>(*m_comm))
+{
+    m_ui->setupUi(this);
+    resize(sizeHint());
+
+    // Right clicks on the window's own surface; the controls keep their own.
+    m_ui->surface->installEventFilter(this);
+
+    connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    connect(m_ui->mnuexit, &QAction::triggered, this, &MainWindow::mnuexit_Click);
+    connect(m_ui->mnuport, &QAction::triggered, this, &MainWindow::mnuport_Click);
+    connect(m_comm.get(), &SerialControl::deviceLost, this, [](const QString &reason) {
+        std::fprintf(stderr, "%s\n", qPrintable(reason));
+    });
+}
+
+MainWindow::~MainWindow() = default;
+
+SerialControl &MainWindow::comm() const
+{
+    return *m_comm;
+}
+
+PortLink &MainWindow::portLink() const
+{
+    return *m_portLink;
+}
+
+void MainWindow::start()
+{
+    Form_Load();
+    if (!m_startupFailed)
+        show();
+}
+
+void MainWindow::Form_Load()
+{
+    if (m_portLink->loadAtStartup())
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(m_portLink->failure()));
+    messageBox(nullptr,
+               QStringLiteral("Port configuratin file is lost so select apropriate serial port "
+                              "which is necessary "),
+               QStringLiteral("File Error"));
+    m_portLink->setPortNumber(1);
+    m_startupFailed = true;
+    mnuport_Click();
+    hide();
+}
+
+void MainWindow::showMain()
+{
+    m_startupFailed = false;
+    showInFront(this);
+}
+
+void MainWindow::Command1_Click()
+{
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::mnuexit_Click()
+{
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::mnuport_Click()
+{
+    m_portWindow.show([this] {
+        auto *window = new PortSelectionWindow(*m_portLink, this);
+        connect(window, &PortSelectionWindow::mainWindowWanted, this, &MainWindow::showMain);
+        // Closed through its frame while nothing else is on screen: never leave the program
+        // running without a window.
+        connect(window, &PortSelectionWindow::closed, this, [this] {
+            if (isHidden())
+                showMain();
+        });
+        return window;
+    });
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing the window through its frame is Exit.
+    event->accept();
+    QCoreApplication::exit(0);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->surface && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        // A press that a label passed on still counts as a press on that label.
+        if (!m_ui->surface->childAt(mouse->position().toPoint()))
+            Form_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::Form_MouseDown(Qt::MouseButton button, const QPoint &globalPos)
+{
+    if (button == Qt::RightButton)
+        m_ui->mnufile->popup(globalPos);
+}
+
+} // namespace tvx

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/reading_text.h"
+#include "app/window_slot.h"
+#include "port/port_selection_window.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class main;
+}
+
+namespace tvx {
+
+class PortLink;
+class SerialControl;
+
+// The program's hub: the reading area, the menus, the serial control and the windows they open.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Loads the port and shows the window, or leaves it hidden behind the port selection
+    // window when the port cannot be had.
+    void start();
+
+    SerialControl &comm() const;
+    PortLink &portLink() const;
+    ReadingText &readingText() { return m_text; }
+    PortSelectionWindow *portSelectionWindow() const { return m_portWindow.window(); }
+
+    // Makes the window visible if it is hidden and brings it to the front.
+    void showMain();
+
+    // Event handlers, named after their control and event.
+    void Form_Load();
+    void Command1_Click();
+    void mnuexit_Click();
+    void mnuport_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
+
+    std::unique_ptr<Ui::main> m_ui;
+    std::unique_ptr<SerialControl> m_comm;
+    std::unique_ptr<PortLink> m_portLink;
+    ReadingText m_text;
+    bool m_startupFailed = false;
+    WindowSlot<PortSelectionWindow> m_portWindow;
+};
+
+} // namespace tvx

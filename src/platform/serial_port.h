@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace tvx {
+
+// Line settings in the serial control's notation, for example "1200,N,8,1".
+struct LineSettings {
+    qint32 baud = 1200;
+    char parity = 'N'; // N, E, O, M or S
+    int dataBits = 8;  // 5 to 8
+    int stopBits = 1;  // 1 or 2
+
+    static std::optional<LineSettings> parse(const QString &text);
+    QString toString() const;
+    bool operator==(const LineSettings &other) const;
+};
+
+// The device that stands for COM n: the environment variable TARVIX_COM<n> when set (a USB
+// adapter, a pseudo-terminal), otherwise COMn on Windows and /dev/ttyS<n-1> elsewhere.
+QString deviceForPort(qint16 port);
+
+// The serial communications control: the property set the program relies on, over a device
+// supplied by a subclass. Every access reports failure to its caller (false or an empty
+// optional, with errorString()), never by throwing.
+//
+// The receive buffer has no size limit of its own: received bytes wait here until Input takes
+// them, however long the reader is busy, so no reading is ever dropped for lack of room.
+class SerialControl : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint16 EventReceive = 2;
+
+    explicit SerialControl(QObject *parent = nullptr);
+    ~SerialControl() override;
+
+    qint16 commPort() const { return m_port; }
+    bool setCommPort(qint16 port);
+
+    QString settings() const { return m_settings.toString(); }
+    bool setSettings(const QString &settings);
+
+    bool portOpen() const { return m_open; }
+    bool setPortOpen(bool open);
+
+    qint16 rThreshold() const { return m_rThreshold; }
+    bool setRThreshold(qint16 threshold);
+
+    qint16 inputLen() const { return m_inputLen; }
+    bool setInputLen(qint16 length);
+
+    // Waiting characters as a 16-bit count (at most 32767 however many wait).
+    std::optional<qint16> inBufferCount();
+    // Takes InputLen waiting characters (all of them when InputLen is 0).
+    std::optional<QByteArray> input();
+
+    qint16 commEvent() const { return m_commEvent; }
+    QString errorString() const { return m_error; }
+
+    // The device behind the open port, for messages ("/dev/ttyS0").
+    QString deviceName() const { return m_device; }
+
+Q_SIGNALS:
+    // The receive notification: raised while the port is open, the threshold is not 0 and at
+    // least that many characters wait.
+    void onComm();
+    // The device went away while open (unplugged adapter, closed pseudo-terminal); the port is
+    // closed already.
+    void deviceLost(const QString &reason);
+
+protected:
+    // What a concrete device does; each returns false with a reason on failure.
+    virtual bool openDevice(const QString &device, const LineSettings &settings,
+                            QString *reason) = 0;
+    virtual void closeDevice() = 0;
+    virtual bool configureDevice(const LineSettings &settings, QString *reason) = 0;
+
+    // Called by the device with bytes it received, in order.
+    void received(const QByteArray &bytes);
+    // Called by the device when it is gone; what was received before stays readable.
+    void lost(const QString &reason);
+
+private:
+    bool fail(const QString &reason);
+    bool requireClosed(const char *property);
+
+    qint16 m_port = 1;
+    LineSettings m_settings;
+    QString m_device;
+    bool m_open = false;
+    qint16 m_rThreshold = 0;
+    qint16 m_inputLen = 0;
+    qint16 m_commEvent = 0;
+    QByteArray m_buffer;
+    QString m_error;
+};
+
+// The control over a real serial port (QSerialPort).
+class SystemSerialControl final : public SerialControl {
+    Q_OBJECT
+public:
+    explicit SystemSerialControl(QObject *parent = nullptr);
+    ~SystemSerialControl() override;
+
+protected:
+    bool openDevice(const QString &device, const LineSettings &settings,
+                    QString *reason) override;
+    void closeDevice() override;
+    bool configureDevice(const LineSettings &settings, QString *reason) override;
+
+private:
+    struct Device;
+    std::unique_ptr<Device> m_device;
+};
+
+} // namespace tvx

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace tvx {
+
+// The title a message box shows when it gives none of its own.
+inline const QString &applicationTitle()
+{
+    static const QString title = QStringLiteral("Tarvix");
+    return title;
+}
+
+// A modal message box with an OK button only and no icon; returns when the user closes it.
+void messageBox(QWidget *parent, const QString &text, const QString &title = applicationTitle());
+
+// The short system beep.
+void beep();
+
+// Shows a top-level window without blocking its owner and brings it to the front.
+void showInFront(QWidget *window);
+
+} // namespace tvx
+
+namespace tvx {
+
+// Where the fonts the windows name (Fixedsys, MS Sans Serif, Arial, Times New Roman) are not
+// installed, their nearest metric-compatible stand-ins take their place.
+void installFontStandIns();
+
+} // namespace tvx

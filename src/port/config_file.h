@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace tvx {
+
+// tvx.cfg: the port number in decimal ASCII, CR LF, then an empty line (CR LF). Always addressed
+// by its bare name, so it lives in the working directory of the moment.
+namespace configfile {
+
+inline QString fileName() { return QStringLiteral("tvx.cfg"); }
+
+QByteArray format(qint16 port);
+
+// The first value of the file, up to the first comma or line end, blanks around it ignored,
+// optionally signed; anything but a decimal integer in the 16-bit range is no value.
+std::optional<qint16> parse(const QByteArray &content);
+
+// Missing, unreadable or holding no usable number: no value. The file is closed on return.
+std::optional<qint16> read(const QString &path = fileName());
+
+// Replaces the file atomically; an old file survives a failed write.
+bool write(qint16 port, QString *reason = nullptr, const QString &path = fileName());
+
+} // namespace configfile
+} // namespace tvx
