@@ -14,6 +14,7 @@ PseudoTerminal::PseudoTerminal()
     char name[PATH_MAX] = {};
     termios raw{};
     cfmakeraw(&raw);
+    cfsetspeed(&raw, B9600); // so that a test sees the program set its own speed
     if (openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
         m_master = m_slave = -1;
         return;
@@ -40,6 +41,19 @@ bool PseudoTerminal::write(const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+QString PseudoTerminal::lineSettings() const
+{
+    termios t{};
+    if (m_slave < 0 || tcgetattr(m_slave, &t) != 0)
+        return QString();
+    const speed_t speed = cfgetispeed(&t);
+    const int baud = speed == B1200 ? 1200 : speed == B9600 ? 9600 : speed == B2400 ? 2400 : -1;
+    const char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+    const int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
+    const int stops = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QLatin1Char(parity)).arg(bits).arg(stops);
 }
 
 void PseudoTerminal::closeMaster()

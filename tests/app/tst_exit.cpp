@@ -1,0 +1,69 @@
+#include "app/main_window.h"
+#include "port/config_file.h"
+#include "support/fake_serial_control.h"
+
+#include <QAction>
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace tvx;
+
+// Each way out ends the program's event loop at once, without a question. Every case runs the
+// real event loop and leaves it the way a user would.
+class TestExit : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void exitEndsEventLoop_data();
+    void exitEndsEventLoop();
+};
+
+void TestExit::exitEndsEventLoop_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Exit button") << "button";
+    QTest::newRow("File > Exit") << "menu";
+    QTest::newRow("Ctrl+X") << "shortcut";
+    QTest::newRow("Ctrl+X over the reading area") << "shortcut-reading";
+    QTest::newRow("window frame") << "frame";
+}
+
+void TestExit::exitEndsEventLoop()
+{
+    QFETCH(QString, way);
+    QTemporaryDir dir;
+    QVERIFY(QDir::setCurrent(dir.path()));
+    QVERIFY(configfile::write(1));
+    MainWindow window(std::make_unique<test::FakeSerialControl>());
+    window.start();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+
+    QTimer::singleShot(0, &window, [&] {
+        if (way == QLatin1String("button"))
+            QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("Command1")),
+                              Qt::LeftButton);
+        else if (way == QLatin1String("menu"))
+            window.findChild<QAction *>(QStringLiteral("mnuexit"))->trigger();
+        else if (way == QLatin1String("shortcut"))
+            QTest::keyClick(&window, Qt::Key_X, Qt::ControlModifier);
+        else if (way == QLatin1String("shortcut-reading"))
+            QTest::keyClick(window.findChild<QWidget *>(QStringLiteral("txtreading")), Qt::Key_X,
+                            Qt::ControlModifier);
+        else
+            window.close();
+    });
+    // A way that fails to end the loop is caught by this timer instead.
+    bool timedOut = false;
+    QTimer::singleShot(5000, &window, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!timedOut);
+}
+
+QTEST_MAIN(TestExit)
+#include "tst_exit.moc"

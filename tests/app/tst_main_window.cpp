@@ -1,0 +1,387 @@
+#include "app/main_window.h"
+#include "platform/serial_port.h"
+#include "platform/windows.h"
+#include "port/config_file.h"
+#include "port/port_link.h"
+#include "port/port_selection_window.h"
+#include "support/fake_serial_control.h"
+#include "support/modal_watcher.h"
+#include "support/pseudo_terminal.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tvx;
+
+namespace {
+const QString LostText = QStringLiteral(
+    "Port configuratin file is lost so select apropriate serial port which is necessary ");
+}
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { installFontStandIns(); }
+    void init();
+    void cleanup();
+
+    void startupOpensConfiguredPort();
+    void startupOnRealPort();
+    void startupOnHeldRealPortFails();
+    void startupFailure_data();
+    void startupFailure();
+    void okAfterFailureShowsMain();
+    void cancelAfterFailureShowsMainWithoutWriting();
+    void cancelAfterFailureWithUnusablePort();
+    void frameCloseAfterFailureShowsMain();
+
+    void menus_data();
+    void menus();
+    void menuBarOrder();
+    void controls_data();
+    void controls();
+    void popupOnSurfaceOnly_data();
+    void popupOnSurfaceOnly();
+    void portWindowOnce();
+
+private:
+    MainWindow *makeMain(const QByteArray *config);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<MainWindow> m_main;
+    test::FakeSerialControl *m_comm = nullptr;
+};
+
+void TestMainWindow::init()
+{
+    for (int n = 1; n <= 9; ++n)
+        qunsetenv(QByteArray("TARVIX_COM" + QByteArray::number(n)).constData());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void TestMainWindow::cleanup()
+{
+    m_main.reset();
+    QDir::setCurrent(QDir::tempPath());
+}
+
+MainWindow *TestMainWindow::makeMain(const QByteArray *config)
+{
+    if (config) {
+        QFile file(configfile::fileName());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(*config);
+    }
+    auto comm = std::make_unique<test::FakeSerialControl>();
+    m_comm = comm.get();
+    m_main = std::make_unique<MainWindow>(std::move(comm));
+    return m_main.get();
+}
+
+void TestMainWindow::startupOpensConfiguredPort()
+{
+    const QByteArray config("2\r\n\r\n");
+    makeMain(&config);
+    test::ModalWatcher boxes;
+    m_main->start();
+    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Tarvix Conectivity"));
+    QVERIFY(m_comm->portOpen());
+    QCOMPARE(m_comm->openedDevice(), QStringLiteral("/dev/ttyS1"));
+    QCOMPARE(m_comm->openedSettings(), LineSettings());
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QCOMPARE(m_main->portLink().portNumber(), qint16(2));
+    QVERIFY(!m_main->portSelectionWindow());
+}
+
+void TestMainWindow::startupOnRealPort()
+{
+    test::PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    qputenv("TARVIX_COM3", pty.slavePath().toLocal8Bit());
+    QVERIFY(configfile::write(3));
+    MainWindow window(std::make_unique<SystemSerialControl>());
+    window.start();
+    QVERIFY(window.isVisible());
+    QVERIFY(window.comm().portOpen());
+    QCOMPARE(window.comm().deviceName(), pty.slavePath());
+    QCOMPARE(pty.lineSettings(), QStringLiteral("1200,N,8,1"));
+    QCOMPARE(window.comm().rThreshold(), qint16(1));
+}
+
+void TestMainWindow::startupOnHeldRealPortFails()
+{
+    test::PseudoTerminal pty;
+    qputenv("TARVIX_COM3", pty.slavePath().toLocal8Bit());
+    QVERIFY(configfile::write(3));
+    SystemSerialControl holder; // another part of the program holds the port
+    QVERIFY(holder.setCommPort(3));
+    QVERIFY(holder.setPortOpen(true));
+    MainWindow window(std::make_unique<SystemSerialControl>());
+    test::ModalWatcher boxes;
+    window.start();
+    QCOMPARE(boxes.boxes().size(), 1);
+    QCOMPARE(boxes.boxes().first().text, LostText);
+    QVERIFY(!window.isVisible());
+    QVERIFY(!window.comm().portOpen());
+}
+
+void TestMainWindow::startupFailure_data()
+{
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<int>("busyPort");
+    QTest::newRow("no tvx.cfg") << false << QByteArray() << 0;
+    QTest::newRow("empty") << true << QByteArray() << 0;
+    QTest::newRow("letters") << true << QByteArray("abc\r\n") << 0;
+    QTest::newRow("out of range") << true << QByteArray("99999\r\n") << 0;
+    QTest::newRow("zero names no port") << true << QByteArray("0\r\n\r\n") << 0;
+    QTest::newRow("negative") << true << QByteArray("-2\r\n\r\n") << 0;
+    QTest::newRow("port held by another program") << true << QByteArray("3\r\n\r\n") << 3;
+}
+
+void TestMainWindow::startupFailure()
+{
+    QFETCH(bool, hasFile);
+    QFETCH(QByteArray, config);
+    QFETCH(int, busyPort);
+    makeMain(hasFile ? &config : nullptr);
+    // COM0 and below name no device on this system.
+    m_comm->setUnavailable(QStringLiteral("/dev/ttyS-1"));
+    m_comm->setUnavailable(QStringLiteral("/dev/ttyS-3"));
+    if (busyPort)
+        m_comm->setUnavailable(QStringLiteral("/dev/ttyS%1").arg(busyPort - 1));
+
+    test::ModalWatcher boxes;
+    m_main->start();
+    QCOMPARE(boxes.boxes().size(), 1);
+    const auto box = boxes.boxes().first();
+    QCOMPARE(box.text, LostText);
+    QCOMPARE(box.title, QStringLiteral("File Error"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+
+    QCOMPARE(m_main->portLink().portNumber(), qint16(1));
+    QVERIFY(!m_main->isVisible());
+    QVERIFY(!m_comm->portOpen());
+    PortSelectionWindow *window = m_main->portSelectionWindow();
+    QVERIFY(window);
+    QVERIFY(window->isVisible());
+    QVERIFY(!window->isModal());
+    QVERIFY(window->findChild<QRadioButton *>(QStringLiteral("Option1"))->isChecked());
+    QCOMPARE(QFile::exists(configfile::fileName()), hasFile); // nothing written yet
+}
+
+void TestMainWindow::okAfterFailureShowsMain()
+{
+    makeMain(nullptr);
+    test::ModalWatcher boxes;
+    m_main->start();
+    m_main->portSelectionWindow()->cmdok_Click();
+    QCOMPARE(boxes.boxes().size(), 1); // only the start-up message
+    QVERIFY(m_main->isVisible());
+    QVERIFY(m_comm->portOpen());
+    QCOMPARE(m_comm->openedDevice(), QStringLiteral("/dev/ttyS0"));
+    QFile file(configfile::fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("1\r\n\r\n"));
+}
+
+void TestMainWindow::cancelAfterFailureShowsMainWithoutWriting()
+{
+    makeMain(nullptr);
+    test::ModalWatcher boxes;
+    m_main->start();
+    m_main->portSelectionWindow()->cmdcancel_Click();
+    QVERIFY(m_main->isVisible());
+    QVERIFY(m_comm->portOpen());
+    QVERIFY(!QFile::exists(configfile::fileName())); // so the next start asks again
+}
+
+void TestMainWindow::cancelAfterFailureWithUnusablePort()
+{
+    makeMain(nullptr);
+    m_comm->setUnavailable(QStringLiteral("/dev/ttyS0"));
+    test::ModalWatcher boxes;
+    m_main->start();
+    m_main->portSelectionWindow()->cmdcancel_Click();
+    QTest::qWait(20);
+    QCOMPARE(boxes.boxes().size(), 1);
+    QVERIFY(!m_main->isVisible());
+    QVERIFY(m_main->portSelectionWindow()->isVisible());
+}
+
+void TestMainWindow::frameCloseAfterFailureShowsMain()
+{
+    makeMain(nullptr);
+    test::ModalWatcher boxes;
+    m_main->start();
+    QVERIFY(m_main->portSelectionWindow()->close());
+    // The program never runs on with no window at all.
+    QVERIFY(m_main->isVisible());
+    QVERIFY(!m_comm->portOpen());
+    QVERIFY(!QFile::exists(configfile::fileName()));
+}
+
+void TestMainWindow::menus_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QKeySequence>("shortcut");
+    QTest::newRow("open") << "mnuopen" << "mnufile" << "&Open           "
+                          << QKeySequence(Qt::CTRL | Qt::Key_O);
+    QTest::newRow("save") << "mnusave" << "mnufile" << "&Save" << QKeySequence(Qt::CTRL | Qt::Key_S);
+    QTest::newRow("setup") << "mnusetup" << "mnufile" << "Print  Set&up"
+                           << QKeySequence(Qt::CTRL | Qt::Key_U);
+    QTest::newRow("print") << "mnuprint" << "mnufile" << "&Print"
+                           << QKeySequence(Qt::CTRL | Qt::Key_P);
+    QTest::newRow("exit") << "mnuexit" << "mnufile" << "E&xit" << QKeySequence(Qt::CTRL | Qt::Key_X);
+    QTest::newRow("port") << "mnuport" << "mnuoption" << "Serial Port Selection" << QKeySequence();
+    QTest::newRow("about") << "mnuabout" << "mnuhlp" << "&About" << QKeySequence();
+    QTest::newRow("help") << "mnuhelp" << "mnuhlp" << "&Help" << QKeySequence(Qt::Key_F1);
+}
+
+void TestMainWindow::menus()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, menu);
+    QFETCH(QString, caption);
+    QFETCH(QKeySequence, shortcut);
+    makeMain(nullptr);
+    auto *action = m_main->findChild<QAction *>(name);
+    QVERIFY(action);
+    QCOMPARE(action->text(), caption);
+    QCOMPARE(action->shortcut(), shortcut);
+    QVERIFY(action->isEnabled() && action->isVisible() && !action->isCheckable());
+    auto *owner = m_main->findChild<QMenu *>(menu);
+    QVERIFY(owner && owner->actions().contains(action));
+}
+
+void TestMainWindow::menuBarOrder()
+{
+    makeMain(nullptr);
+    QStringList titles;
+    for (QAction *action : m_main->menuBar()->actions())
+        titles << action->text();
+    QCOMPARE(titles, (QStringList{QStringLiteral("&File     "), QStringLiteral("&Option     "),
+                                  QStringLiteral("&Help     ")}));
+    QStringList file;
+    for (QAction *action : m_main->findChild<QMenu *>(QStringLiteral("mnufile"))->actions())
+        file << action->objectName();
+    QCOMPARE(file, (QStringList{QStringLiteral("mnuopen"), QStringLiteral("mnusave"),
+                                QStringLiteral("mnusetup"), QStringLiteral("mnuprint"),
+                                QStringLiteral("mnuexit")}));
+}
+
+void TestMainWindow::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("visible");
+    QTest::newRow("reading area") << "txtreading" << QRect(1080, 600, 1695, 5655) << "" << true;
+    QTest::newRow("ID") << "Label1" << QRect(1200, 360, 495, 255) << "ID" << true;
+    QTest::newRow("Reading") << "Label2" << QRect(1800, 360, 735, 255) << "Reading" << true;
+    QTest::newRow("Exit") << "Command1" << QRect(4320, 4560, 975, 375) << "Exit" << true;
+    QTest::newRow("notice") << "cmdcap" << QRect(600, 2760, 2415, 855)
+                            << "  DATA CAPTURING           WAIT" << false;
+}
+
+void TestMainWindow::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    QFETCH(QString, caption);
+    QFETCH(bool, visible);
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    QCOMPARE(m_main->centralWidget()->size() * 15, QSize(6885, 6360));
+    auto *widget = m_main->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    const QRect g = widget->geometry();
+    QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips);
+    QCOMPARE(widget->isVisible(), visible);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        QCOMPARE(label->text(), caption);
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        QCOMPARE(button->text(), caption);
+    if (auto *text = qobject_cast<QPlainTextEdit *>(widget)) {
+        QVERIFY(text->isReadOnly());
+        QVERIFY(text->toPlainText().isEmpty());
+        QCOMPARE(text->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    }
+    if (name == QLatin1String("cmdcap")) {
+        QVERIFY(QFontInfo(widget->font()).fixedPitch());
+        QCOMPARE(widget->font().pointSize(), 9);
+    }
+}
+
+void TestMainWindow::popupOnSurfaceOnly_data()
+{
+    QTest::addColumn<QString>("target"); // empty: the window's own surface
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("popup");
+    QTest::newRow("right on surface") << "" << int(Qt::RightButton) << true;
+    QTest::newRow("left on surface") << "" << int(Qt::LeftButton) << false;
+    QTest::newRow("middle on surface") << "" << int(Qt::MiddleButton) << false;
+    QTest::newRow("right on reading area") << "txtreading" << int(Qt::RightButton) << false;
+    QTest::newRow("right on Exit") << "Command1" << int(Qt::RightButton) << false;
+    QTest::newRow("right on heading") << "Label2" << int(Qt::RightButton) << false;
+}
+
+void TestMainWindow::popupOnSurfaceOnly()
+{
+    QFETCH(QString, target);
+    QFETCH(int, button);
+    QFETCH(bool, popup);
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    QWidget *widget = target.isEmpty() ? m_main->centralWidget()
+                                       : m_main->findChild<QWidget *>(target);
+    const QPoint at = target.isEmpty() ? QPoint(400, 380) : QPoint(5, 5);
+    QTest::mousePress(widget, Qt::MouseButton(button), {}, at);
+    auto *file = m_main->findChild<QMenu *>(QStringLiteral("mnufile"));
+    if (popup) {
+        QTRY_VERIFY(file->isVisible());
+        QCOMPARE(file->pos(), widget->mapToGlobal(at));
+        file->close();
+    } else {
+        QTest::qWait(20);
+        QVERIFY(!file->isVisible());
+    }
+}
+
+void TestMainWindow::portWindowOnce()
+{
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    m_main->mnuport_Click();
+    PortSelectionWindow *first = m_main->portSelectionWindow();
+    QVERIFY(first && first->isVisible());
+    m_main->mnuport_Click();
+    QCOMPARE(m_main->portSelectionWindow(), first);
+    QCOMPARE(m_main->findChildren<PortSelectionWindow *>().size(), 1);
+    first->close();
+    m_main->mnuport_Click();
+    QVERIFY(m_main->portSelectionWindow() != first); // made afresh
+    QVERIFY(m_main->portSelectionWindow()->isVisible());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"

@@ -1,0 +1,154 @@
+#include "port/config_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tvx;
+
+class TestConfigFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void read_data();
+    void read();
+    void readMissingFile();
+    void writeBytes_data();
+    void writeBytes();
+    void writeThenReadEveryNumber();
+    void writeReplacesLongerFile();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestConfigFile::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+static void writeRaw(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+void TestConfigFile::read_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("expected"); // -100000: no value
+
+    const int none = -100000;
+    QTest::newRow("written by the program") << QByteArray("2\r\n\r\n") << 2;
+    QTest::newRow("line 1 only") << QByteArray("3\r\n") << 3;
+    QTest::newRow("no line end") << QByteArray("4") << 4;
+    QTest::newRow("further lines ignored") << QByteArray("4\r\nxyz\r\n9") << 4;
+    QTest::newRow("further values ignored") << QByteArray("4,7") << 4;
+    QTest::newRow("blanks around") << QByteArray("  3 \t\r\n") << 3;
+    QTest::newRow("LF only") << QByteArray("1\n\n") << 1;
+    QTest::newRow("zero") << QByteArray("0\r\n") << 0;
+    QTest::newRow("negative") << QByteArray("-5\r\n\r\n") << -5;
+    QTest::newRow("plus sign") << QByteArray("+2") << 2;
+    QTest::newRow("leading zeros") << QByteArray("007") << 7;
+    QTest::newRow("lowest") << QByteArray("-32768") << -32768;
+    QTest::newRow("highest") << QByteArray("32767") << 32767;
+    QTest::newRow("empty") << QByteArray() << none;
+    QTest::newRow("blank lines only") << QByteArray("\r\n\r\n") << none;
+    QTest::newRow("letters") << QByteArray("abc\r\n") << none;
+    QTest::newRow("digits then letters") << QByteArray("2x") << none;
+    QTest::newRow("fraction") << QByteArray("1.5") << none;
+    QTest::newRow("blank inside") << QByteArray("1 2") << none;
+    QTest::newRow("sign only") << QByteArray("-") << none;
+    QTest::newRow("too high") << QByteArray("99999") << none;
+    QTest::newRow("one over") << QByteArray("32768") << none;
+    QTest::newRow("too low") << QByteArray("-32769") << none;
+    QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfe\x7f", 5) << none;
+}
+
+void TestConfigFile::read()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, expected);
+    writeRaw(configfile::fileName(), content);
+    const auto value = configfile::read();
+    if (expected == -100000) {
+        QVERIFY(!value.has_value());
+    } else {
+        QVERIFY(value.has_value());
+        QCOMPARE(int(*value), expected);
+    }
+    // Closed again on every outcome: the file can be replaced at once.
+    QVERIFY(QFile::remove(configfile::fileName()));
+}
+
+void TestConfigFile::readMissingFile()
+{
+    QVERIFY(!configfile::read().has_value());
+    QVERIFY(!QFile::exists(configfile::fileName())); // reading never creates it
+}
+
+void TestConfigFile::writeBytes_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("port 2") << 2 << QByteArray("\x32\x0d\x0a\x0d\x0a");
+    QTest::newRow("port 3") << 3 << QByteArray("\x33\x0d\x0a\x0d\x0a");
+    QTest::newRow("two digits") << 12 << QByteArray("12\r\n\r\n");
+    QTest::newRow("negative") << -4 << QByteArray("-4\r\n\r\n");
+    QTest::newRow("zero") << 0 << QByteArray("0\r\n\r\n");
+}
+
+void TestConfigFile::writeBytes()
+{
+    QFETCH(int, port);
+    QFETCH(QByteArray, bytes);
+    QString reason;
+    QVERIFY2(configfile::write(qint16(port), &reason), qPrintable(reason));
+    QFile file(configfile::fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), bytes);
+}
+
+void TestConfigFile::writeThenReadEveryNumber()
+{
+    for (int port = -32768; port <= 32767; port += 97) {
+        QVERIFY(configfile::write(qint16(port)));
+        QCOMPARE(configfile::read(), std::optional<qint16>(qint16(port)));
+    }
+}
+
+void TestConfigFile::writeReplacesLongerFile()
+{
+    writeRaw(configfile::fileName(), QByteArray("32767\r\n\r\nlots of old text"));
+    QVERIFY(configfile::write(1));
+    QFile file(configfile::fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("1\r\n\r\n"));
+}
+
+void TestConfigFile::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing folder") << QStringLiteral("no-such-folder/tvx.cfg");
+    QTest::newRow("a folder in the way") << QStringLiteral("taken");
+}
+
+void TestConfigFile::failedWriteKeepsOldFile()
+{
+    QFETCH(QString, path);
+    QVERIFY(QDir().mkdir(QStringLiteral("taken")));
+    writeRaw(configfile::fileName(), QByteArray("3\r\n\r\n"));
+    QString reason;
+    QVERIFY(!configfile::write(2, &reason, path));
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(QFileInfo(QStringLiteral("taken")).isDir());
+    QCOMPARE(configfile::read(), std::optional<qint16>(3));
+}
+
+QTEST_GUILESS_MAIN(TestConfigFile)
+#include "tst_config_file.moc"

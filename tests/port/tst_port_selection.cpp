@@ -1,0 +1,294 @@
+#include "app/main_window.h"
+#include "port/config_file.h"
+#include "port/port_link.h"
+#include "port/port_selection_window.h"
+#include "support/fake_serial_control.h"
+#include "support/modal_watcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tvx;
+
+namespace {
+const QString BusyText =
+    QStringLiteral("Selected Port is used by another device or it might be not available ");
+
+QString com(int n)
+{
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+}
+
+QByteArray cfgBytes()
+{
+    QFile file(configfile::fileName());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+} // namespace
+
+class TestPortSelection : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void layout();
+    void loadMarksPortNumber_data();
+    void loadMarksPortNumber();
+    void optionClickSetsPortNumberOnly();
+    void cancelRestoresSavedPort();
+    void okStoresAndOpens();
+    void okOnBusyPort();
+    void cancelAfterFailedOk();
+    void okOnOpenPortReopens();
+    void cancelFailsSilently();
+    void secondShowKeepsSavedNumber();
+    void unwritableConfigIsReportedAndPortStillOpens();
+
+private:
+    PortSelectionWindow *openWindow();
+    QRadioButton *option(int n) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<MainWindow> m_main;
+    test::FakeSerialControl *m_comm = nullptr;
+    PortSelectionWindow *m_window = nullptr;
+};
+
+void TestPortSelection::init()
+{
+    for (int n = 1; n <= 9; ++n)
+        qunsetenv(QByteArray("TARVIX_COM" + QByteArray::number(n)).constData());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(configfile::write(2));
+    auto comm = std::make_unique<test::FakeSerialControl>();
+    m_comm = comm.get();
+    m_main = std::make_unique<MainWindow>(std::move(comm));
+    m_main->start();
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_comm->openedDevice(), com(2));
+}
+
+void TestPortSelection::cleanup()
+{
+    m_main.reset();
+    QDir::setCurrent(QDir::tempPath());
+}
+
+PortSelectionWindow *TestPortSelection::openWindow()
+{
+    m_main->mnuport_Click();
+    m_window = m_main->portSelectionWindow();
+    return m_window;
+}
+
+QRadioButton *TestPortSelection::option(int n) const
+{
+    return m_window->findChild<QRadioButton *>(QStringLiteral("Option%1").arg(n));
+}
+
+void TestPortSelection::layout()
+{
+    QVERIFY(openWindow());
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Port selection"));
+    QCOMPARE(m_window->size() * 15, QSize(5835, 4140));
+    struct Control {
+        const char *name;
+        QRect twips;
+        const char *caption;
+    };
+    const Control controls[] = {
+        {"cmdcancel", {3480, 3360, 1215, 375}, "Cancel"},
+        {"Option4", {480, 1200, 1215, 255}, "Comport 4"},
+        {"Option3", {480, 960, 1215, 255}, "Comport 3"},
+        {"Option2", {480, 720, 1215, 255}, "Comport 2"},
+        {"Option1", {480, 480, 1215, 255}, "Comport 1"},
+        {"cmdok", {1800, 3360, 1095, 375}, "Ok"},
+        {"Frame1", {1920, 240, 3495, 1575}, ""},
+        {"Label2", {240, 240, 3135, 975}, nullptr},
+    };
+    for (const Control &c : controls) {
+        auto *widget = m_window->findChild<QWidget *>(QLatin1String(c.name));
+        QVERIFY2(widget, c.name);
+        const QRect g = widget->geometry();
+        QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), c.twips);
+        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            QCOMPARE(button->text(), QLatin1String(c.caption));
+    }
+    auto *label = m_window->findChild<QLabel *>(QStringLiteral("Label2"));
+    QCOMPARE(label->parentWidget()->objectName(), QStringLiteral("Frame1"));
+    QCOMPARE(label->text(),
+             QStringLiteral("According    to    the      cable    of   Tarvix- 1M  connected     "
+                            "to   the   serial  port  of   computer   select apropriate   option."));
+    QVERIFY(label->wordWrap());
+    QVERIFY(!m_window->isModal());
+    // Ok comes first in the tab order, so it has the focus; Cancel comes last.
+    QCOMPARE(m_window->focusWidget()->objectName(), QStringLiteral("cmdok"));
+    QCOMPARE(option(1)->nextInFocusChain(), option(2));
+    auto *ok = m_window->findChild<QPushButton *>(QStringLiteral("cmdok"));
+    auto *cancel = m_window->findChild<QPushButton *>(QStringLiteral("cmdcancel"));
+    QVERIFY(!ok->isDefault() && !cancel->isDefault());
+}
+
+void TestPortSelection::loadMarksPortNumber_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("marked");
+    QTest::newRow("1") << 1 << 1;
+    QTest::newRow("2") << 2 << 2;
+    QTest::newRow("3") << 3 << 3;
+    QTest::newRow("4") << 4 << 4;
+    QTest::newRow("7 from tvx.cfg") << 7 << 1;
+    QTest::newRow("0") << 0 << 1;
+    QTest::newRow("negative") << -3 << 1;
+}
+
+void TestPortSelection::loadMarksPortNumber()
+{
+    QFETCH(int, port);
+    QFETCH(int, marked);
+    m_main->portLink().setPortNumber(qint16(port));
+    QVERIFY(openWindow());
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(option(n)->isChecked(), n == marked);
+    QCOMPARE(int(m_main->portLink().savedPortNumber()), port);
+    // What is marked is what Ok stores.
+    QCOMPARE(int(m_main->portLink().portNumber()), marked);
+}
+
+void TestPortSelection::optionClickSetsPortNumberOnly()
+{
+    QVERIFY(openWindow());
+    const int opens = m_comm->openCount();
+    option(3)->click();
+    QCOMPARE(m_main->portLink().portNumber(), qint16(3));
+    option(3)->click(); // already marked: stays
+    QCOMPARE(m_main->portLink().portNumber(), qint16(3));
+    QCOMPARE(m_comm->openCount(), opens);
+    QCOMPARE(m_comm->openedDevice(), com(2));
+    QCOMPARE(cfgBytes(), QByteArray("2\r\n\r\n"));
+}
+
+void TestPortSelection::cancelRestoresSavedPort()
+{
+    QVERIFY(openWindow());
+    option(3)->click();
+    const int opens = m_comm->openCount();
+    m_window->cmdcancel_Click();
+    QCOMPARE(m_main->portLink().portNumber(), qint16(2));
+    QCOMPARE(m_comm->openCount(), opens + 1); // closed and opened again
+    QCOMPARE(m_comm->openedDevice(), com(2));
+    QCOMPARE(m_comm->settings(), QStringLiteral("1200,N,8,1"));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QCOMPARE(cfgBytes(), QByteArray("2\r\n\r\n"));
+    QVERIFY(!m_window->isVisible());
+}
+
+void TestPortSelection::okStoresAndOpens()
+{
+    QVERIFY(openWindow());
+    option(3)->click();
+    test::ModalWatcher boxes;
+    m_window->cmdok_Click();
+    QVERIFY(boxes.boxes().isEmpty());
+    QCOMPARE(cfgBytes(), QByteArray("3\r\n\r\n"));
+    QVERIFY(m_comm->portOpen());
+    QCOMPARE(m_comm->openedDevice(), com(3));
+    QCOMPARE(m_comm->openedSettings(), LineSettings());
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(m_main->isVisible());
+}
+
+void TestPortSelection::okOnBusyPort()
+{
+    m_comm->setUnavailable(com(4));
+    QVERIFY(openWindow());
+    option(4)->click();
+    test::ModalWatcher boxes;
+    m_window->cmdok_Click();
+    QCOMPARE(boxes.boxes().size(), 1);
+    const auto box = boxes.boxes().first();
+    QCOMPARE(box.text, BusyText);
+    QCOMPARE(box.title, QStringLiteral("Port Selection Error"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    QCOMPARE(cfgBytes(), QByteArray("4\r\n\r\n")); // written before the port was tried
+    QVERIFY(!m_comm->portOpen());                  // the old port is not reopened
+    QVERIFY(m_window->isVisible());
+    QVERIFY(option(4)->isChecked());
+    QCOMPARE(m_main->portLink().portNumber(), qint16(4));
+}
+
+void TestPortSelection::cancelAfterFailedOk()
+{
+    m_comm->setUnavailable(com(4));
+    QVERIFY(openWindow());
+    option(4)->click();
+    test::ModalWatcher boxes;
+    m_window->cmdok_Click();
+    m_window->cmdcancel_Click();
+    QVERIFY(m_comm->portOpen());
+    QCOMPARE(m_comm->openedDevice(), com(2));
+    QCOMPARE(cfgBytes(), QByteArray("4\r\n\r\n")); // the next start tries COM4 first
+    QVERIFY(!m_window->isVisible());
+}
+
+void TestPortSelection::okOnOpenPortReopens()
+{
+    QFile::remove(configfile::fileName());
+    QVERIFY(openWindow());
+    const int opens = m_comm->openCount();
+    m_window->cmdok_Click();
+    QCOMPARE(m_comm->openCount(), opens + 1);
+    QCOMPARE(m_comm->openedDevice(), com(2));
+    QCOMPARE(cfgBytes(), QByteArray("2\r\n\r\n"));
+}
+
+void TestPortSelection::cancelFailsSilently()
+{
+    QVERIFY(openWindow());
+    option(1)->click();
+    m_comm->setUnavailable(com(2)); // the saved port went away meanwhile
+    test::ModalWatcher boxes;
+    m_window->cmdcancel_Click();
+    QTest::qWait(50);
+    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!m_comm->portOpen());
+    QCOMPARE(m_main->portLink().portNumber(), qint16(2));
+}
+
+void TestPortSelection::secondShowKeepsSavedNumber()
+{
+    QVERIFY(openWindow());
+    option(4)->click();
+    m_main->mnuport_Click();
+    QCOMPARE(m_main->portSelectionWindow(), m_window); // the same window, no new load
+    QVERIFY(option(4)->isChecked());
+    QCOMPARE(m_main->portLink().savedPortNumber(), qint16(2));
+}
+
+void TestPortSelection::unwritableConfigIsReportedAndPortStillOpens()
+{
+    QFile::remove(configfile::fileName());
+    QVERIFY(QDir().mkdir(configfile::fileName())); // a folder where the file should go
+    QVERIFY(openWindow());
+    option(3)->click();
+    test::ModalWatcher boxes;
+    m_window->cmdok_Click();
+    QCOMPARE(boxes.boxes().size(), 1);
+    QVERIFY2(boxes.boxes().first().text.contains(configfile::fileName()),
+             qPrintable(boxes.boxes().first().text));
+    QVERIFY(m_comm->portOpen());
+    QCOMPARE(m_comm->openedDevice(), com(3));
+    QVERIFY(QFileInfo(configfile::fileName()).isDir());
+}
+
+QTEST_MAIN(TestPortSelection)
+#include "tst_port_selection.moc"
