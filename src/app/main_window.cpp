@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "app/reading_view.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
 #include "port/port_link.h"
@@ -19,6 +20,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
       m_portLink(std::make_unique<PortLink>(*m_comm))
 {
     m_ui->setupUi(this);
+    m_view = std::make_unique<ReadingView>(m_text, *m_ui->txtreading);
+    m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
+    connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
     resize(sizeHint());
 
     // Right clicks on the window's own surface; the controls keep their own.
@@ -27,6 +31,8 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
     connect(m_ui->mnuexit, &QAction::triggered, this, &MainWindow::mnuexit_Click);
     connect(m_ui->mnuport, &QAction::triggered, this, &MainWindow::mnuport_Click);
+    connect(m_ui->mnuhelp, &QAction::triggered, this, &MainWindow::mnuhelp_Click);
+    connect(m_ui->mnuabout, &QAction::triggered, this, &MainWindow::mnuabout_Click);
     connect(m_comm.get(), &SerialControl::deviceLost, this, [](const QString &reason) {
         std::fprintf(stderr, "%s\n", qPrintable(reason));
     });
@@ -66,6 +72,26 @@ void MainWindow::Form_Load()
     hide();
 }
 
+void MainWindow::setReadingAreaVisible(bool visible)
+{
+    m_ui->txtreading->setVisible(visible);
+}
+
+void MainWindow::setNoticeVisible(bool visible)
+{
+    m_ui->cmdcap->setVisible(visible);
+}
+
+bool MainWindow::noticeVisible() const
+{
+    return !m_ui->cmdcap->isHidden();
+}
+
+void MainWindow::beep()
+{
+    tvx::beep();
+}
+
 void MainWindow::showMain()
 {
     m_startupFailed = false;
@@ -95,6 +121,16 @@ void MainWindow::mnuport_Click()
         });
         return window;
     });
+}
+
+void MainWindow::mnuhelp_Click()
+{
+    m_helpWindow.show([this] { return new HelpWindow(this); });
+}
+
+void MainWindow::mnuabout_Click()
+{
+    m_aboutWindow.show([this] { return new AboutWindow(this); });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

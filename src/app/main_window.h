@@ -1,7 +1,10 @@
 #pragma once
 
+#include "app/capture.h"
 #include "app/reading_text.h"
 #include "app/window_slot.h"
+#include "info/about_window.h"
+#include "info/help_window.h"
 #include "port/port_selection_window.h"
 
 #include <QMainWindow>
@@ -18,7 +21,9 @@ class PortLink;
 class SerialControl;
 
 // The program's hub: the reading area, the menus, the serial control and the windows they open.
-class MainWindow : public QMainWindow {
+class ReadingView;
+
+class MainWindow : public QMainWindow, private CaptureView {
     Q_OBJECT
 public:
     explicit MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent = nullptr);
@@ -31,6 +36,7 @@ public:
     SerialControl &comm() const;
     PortLink &portLink() const;
     ReadingText &readingText() { return m_text; }
+    bool capturing() const { return m_capture->running(); }
     PortSelectionWindow *portSelectionWindow() const { return m_portWindow.window(); }
 
     // Makes the window visible if it is hidden and brings it to the front.
@@ -41,6 +47,8 @@ public:
     void Command1_Click();
     void mnuexit_Click();
     void mnuport_Click();
+    void mnuhelp_Click();
+    void mnuabout_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -49,12 +57,22 @@ protected:
 private:
     void Form_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
 
+    // What a capture shows in this window.
+    void setReadingAreaVisible(bool visible) override;
+    void setNoticeVisible(bool visible) override;
+    bool noticeVisible() const override;
+    void beep() override;
+
     std::unique_ptr<Ui::main> m_ui;
     std::unique_ptr<SerialControl> m_comm;
     std::unique_ptr<PortLink> m_portLink;
     ReadingText m_text;
+    std::unique_ptr<ReadingView> m_view;
+    std::unique_ptr<Capture> m_capture;
     bool m_startupFailed = false;
     WindowSlot<PortSelectionWindow> m_portWindow;
+    WindowSlot<HelpWindow> m_helpWindow;
+    WindowSlot<AboutWindow> m_aboutWindow;
 };
 
 } // namespace tvx

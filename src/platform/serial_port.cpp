@@ -168,6 +168,14 @@ void SerialControl::received(const QByteArray &bytes)
     }
 }
 
+void SerialControl::raiseEvent(qint16 event)
+{
+    if (!m_open || m_rThreshold == 0)
+        return;
+    m_commEvent = event;
+    Q_EMIT onComm();
+}
+
 void SerialControl::lost(const QString &reason)
 {
     if (!m_open)

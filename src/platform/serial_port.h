@@ -84,6 +84,8 @@ protected:
     void received(const QByteArray &bytes);
     // Called by the device when it is gone; what was received before stays readable.
     void lost(const QString &reason);
+    // Raises the notification for an event other than received characters.
+    void raiseEvent(qint16 event);
 
 private:
     bool fail(const QString &reason);

@@ -18,6 +18,8 @@ public:
 
     void feed(const QByteArray &bytes) { received(bytes); }
     void loseDevice() { lost(QStringLiteral("device removed")); }
+    // Another serial event (a line status change, say) raises the notification.
+    void signalEvent(qint16 event) { raiseEvent(event); }
 
     QString openedDevice() const { return m_openedDevice; }
     LineSettings openedSettings() const { return m_openedSettings; }
