@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
                                  QStringLiteral("Characters per second (120 = 1200 baud 8N1)."),
                                  QStringLiteral("n"), QStringLiteral("120"));
     const QCommandLineOption hangup(QStringLiteral("hangup"),
-                                    QStringLiteral("Hang up (close the line) once sent."));
+                                    QStringLiteral("Hang up (close the line) once sent and drained."));
     cli.addOptions({device, file, delay, repeat, pauseAfter, pauseMs, fast, cps, hangup});
     cli.process(app);
 
@@ -142,8 +142,10 @@ int main(int argc, char *argv[])
         std::perror("tarvix-sim: write");
         return 1;
     }
-    // Let the line drain, then keep it up until told to stop, unless asked to hang up.
+    // Let the line drain (a pseudo-terminal drops what its reader has not taken when it
+    // hangs up), then keep it up until told to stop, unless asked to hang up.
     tcdrain(out);
+    sleepMs(300);
     while (!g_stop && !cli.isSet(hangup) && slave >= 0)
         sleepMs(100);
     ::close(out);

@@ -1,0 +1,24 @@
+#include "about_window.h"
+
+#include "info_resources.h"
+#include "ui_about_window.h"
+
+namespace tvx {
+
+AboutWindow::AboutWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::frmabout>())
+{
+    // The picture comes from the resources, which must be there before the controls are made.
+    loadInfoResources();
+    m_ui->setupUi(this);
+    connect(m_ui->cmdclose, &QPushButton::clicked, this, &AboutWindow::cmdclose_Click);
+}
+
+AboutWindow::~AboutWindow() = default;
+
+void AboutWindow::cmdclose_Click()
+{
+    close();
+}
+
+} // namespace tvx

@@ -1,0 +1,19 @@
+#include "info_resources.h"
+
+#include <QtGlobal>
+
+// Q_INIT_RESOURCE names a function in the global namespace, so it cannot be used inside tvx.
+static void initInfoResources()
+{
+    Q_INIT_RESOURCE(info);
+}
+
+namespace tvx {
+
+void loadInfoResources()
+{
+    static const bool loaded = (initInfoResources(), true);
+    Q_UNUSED(loaded);
+}
+
+} // namespace tvx

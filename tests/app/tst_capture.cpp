@@ -1,0 +1,294 @@
+#include "app/capture.h"
+#include "app/reading_text.h"
+#include "platform/windows.h"
+#include "support/fake_serial_control.h"
+#include "support/modal_watcher.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace tvx;
+
+namespace {
+
+// Records what the capture shows, in order.
+class RecordingView : public CaptureView {
+public:
+    void setReadingAreaVisible(bool visible) override
+    {
+        area = visible;
+        events << (visible ? QStringLiteral("area shown") : QStringLiteral("area hidden"));
+    }
+    void setNoticeVisible(bool visible) override
+    {
+        notice = visible;
+        events << (visible ? QStringLiteral("notice shown") : QStringLiteral("notice hidden"));
+    }
+    bool noticeVisible() const override { return notice; }
+    void beep() override
+    {
+        ++beeps;
+        events << QStringLiteral("beep");
+    }
+
+    bool area = true;
+    bool notice = false;
+    int beeps = 0;
+    QStringList events;
+};
+
+QByteArray everyByte(int times)
+{
+    QByteArray bytes;
+    for (int t = 0; t < times; ++t)
+        for (int i = 0; i < 256; ++i)
+            bytes.append(char(i));
+    return bytes;
+}
+
+} // namespace
+
+// Waits until the given number of captures has ended.
+#define WAIT_FOR_END(captures)                                                                     \
+    QTRY_COMPARE_WITH_TIMEOUT(m_finished->count(), captures, 10000);                               \
+    QVERIFY(!m_capture->running())
+
+class TestCapture : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void otherEventChangesNothing();
+    void notificationWithNothingWaiting();
+    void shortTransmissionTakenByFinalRead();
+    void thirtyThreeReadAsOneBlock();
+    void bytesArriveUnchanged_data();
+    void bytesArriveUnchanged();
+    void pacedTransmissionIsOneCapture();
+    void pauseMakesTwoCaptures();
+    void portClosedDuringCapture();
+    void deviceLostDuringCapture();
+    void statesDuringAndAfter();
+    void noticeFlashes();
+    void notificationDuringCaptureIsIgnored();
+    void modalBoxDoesNotStopCapture();
+
+private:
+    void feedPaced(const QByteArray &bytes, int perTick);
+
+    std::unique_ptr<test::FakeSerialControl> m_comm;
+    std::unique_ptr<ReadingText> m_text;
+    std::unique_ptr<RecordingView> m_view;
+    std::unique_ptr<Capture> m_capture;
+    std::unique_ptr<QSignalSpy> m_finished;
+    std::unique_ptr<QSignalSpy> m_appended;
+};
+
+void TestCapture::init()
+{
+    m_comm = std::make_unique<test::FakeSerialControl>();
+    m_text = std::make_unique<ReadingText>();
+    m_view = std::make_unique<RecordingView>();
+    m_capture = std::make_unique<Capture>(*m_comm, *m_text, *m_view);
+    connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
+    m_finished = std::make_unique<QSignalSpy>(m_capture.get(), &Capture::finished);
+    m_appended = std::make_unique<QSignalSpy>(m_text.get(), &ReadingText::appended);
+    QVERIFY(m_comm->setRThreshold(1));
+    QVERIFY(m_comm->setPortOpen(true));
+    m_text->replace("old text");
+}
+
+void TestCapture::cleanup()
+{
+    m_capture.reset();
+}
+
+// Feeds bytes a few at a time on a timer, as a line at a real pace delivers them.
+void TestCapture::feedPaced(const QByteArray &bytes, int perTick)
+{
+    auto *timer = new QTimer(m_capture.get());
+    auto offset = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, this, [this, timer, bytes, perTick, offset] {
+        m_comm->feed(bytes.mid(*offset, perTick));
+        *offset += perTick;
+        if (*offset >= bytes.size())
+            timer->stop();
+    });
+    timer->start(25);
+}
+
+void TestCapture::otherEventChangesNothing()
+{
+    m_comm->setInputLen(1);
+    m_comm->setRThreshold(0);
+    m_comm->feed("waiting");
+    m_comm->setRThreshold(1);
+    m_comm->signalEvent(3);
+    QVERIFY(!m_capture->running());
+    QCOMPARE(m_text->bytes(), QByteArray("old text"));
+    QCOMPARE(m_view->beeps, 0);
+    QCOMPARE(*m_comm->inBufferCount(), qint16(7));
+}
+
+void TestCapture::notificationWithNothingWaiting()
+{
+    m_capture->Comm1_OnComm();
+    QVERIFY(!m_capture->running());
+    QCOMPARE(m_text->bytes(), QByteArray("old text"));
+    QVERIFY(m_view->events.isEmpty());
+}
+
+void TestCapture::shortTransmissionTakenByFinalRead()
+{
+    m_comm->feed("first");
+    QVERIFY(m_capture->running());
+    QVERIFY(m_text->bytes().isEmpty()); // a capture starts with an empty text
+    m_comm->feed(QByteArray(27, 'x'));  // 32 waiting: still no block
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), "first" + QByteArray(27, 'x'));
+    QCOMPARE(m_appended->count(), 1); // the read after the last poll
+    QCOMPARE(m_view->beeps, 1);
+}
+
+void TestCapture::thirtyThreeReadAsOneBlock()
+{
+    m_comm->feed(QByteArray(33, 'b')); // all before the first poll
+    QCOMPARE(m_appended->count(), 1); // read as a block by the first poll
+    QCOMPARE(m_appended->first().first().toByteArray(), QByteArray(33, 'b'));
+    WAIT_FOR_END(1);
+    QCOMPARE(m_appended->count(), 1); // the final read found nothing
+    QCOMPARE(m_text->bytes(), QByteArray(33, 'b'));
+}
+
+void TestCapture::bytesArriveUnchanged_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("every byte value") << everyByte(4);
+    QTest::newRow("line ends of every kind") << QByteArray("a\r\nb\nc\rd\r\r\n\n\re\r\n");
+    QTest::newRow("NUL and tabs") << QByteArray("\x00\t\x00ID\t12.5\x00\r\n", 13);
+}
+
+void TestCapture::bytesArriveUnchanged()
+{
+    QFETCH(QByteArray, bytes);
+    feedPaced(bytes, 7);
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), bytes);
+}
+
+void TestCapture::pacedTransmissionIsOneCapture()
+{
+    // 120 characters a second: 3 each 25 ms.
+    const QByteArray bytes = everyByte(2);
+    feedPaced(bytes, 3);
+    WAIT_FOR_END(1);
+    QTest::qWait(200);
+    QCOMPARE(m_finished->count(), 1);
+    QCOMPARE(m_text->bytes(), bytes);
+    QVERIFY(m_appended->count() > 5); // taken in blocks as it came
+}
+
+void TestCapture::pauseMakesTwoCaptures()
+{
+    m_comm->feed(QByteArray(100, '1'));
+    WAIT_FOR_END(1);
+    m_comm->feed(QByteArray(50, '2'));
+    WAIT_FOR_END(2);
+    QCOMPARE(m_text->bytes(), QByteArray(50, '2'));
+    QCOMPARE(m_view->beeps, 2);
+}
+
+void TestCapture::portClosedDuringCapture()
+{
+    m_comm->feed(QByteArray(40, 'k'));
+    QCOMPARE(m_text->bytes(), QByteArray(40, 'k'));
+    m_comm->feed("not yet read");
+    QVERIFY(m_comm->setPortOpen(false)); // the port selection window failed to reopen it
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), QByteArray(40, 'k'));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QVERIFY(!m_view->notice);
+    QVERIFY(m_view->area);
+    QCOMPARE(m_view->beeps, 1);
+}
+
+void TestCapture::deviceLostDuringCapture()
+{
+    m_comm->feed(QByteArray(40, 'k'));
+    m_comm->feed("tail"); // too few for a block
+    m_comm->loseDevice();
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), QByteArray(40, 'k') + "tail"); // nothing that arrived is lost
+    QVERIFY(!m_comm->portOpen());
+    QCOMPARE(m_view->beeps, 1);
+    QTest::qWait(100);
+    QCOMPARE(m_finished->count(), 1);
+}
+
+void TestCapture::statesDuringAndAfter()
+{
+    m_comm->setInputLen(5);
+    m_comm->feed("x");
+    QVERIFY(m_capture->running());
+    QCOMPARE(m_comm->rThreshold(), qint16(0));
+    QCOMPARE(m_comm->inputLen(), qint16(0));
+    QVERIFY(!m_view->area);
+    QVERIFY(m_view->notice);
+    WAIT_FOR_END(1);
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QVERIFY(m_view->area);
+    QVERIFY(!m_view->notice);
+    QCOMPARE(m_view->events.first(2),
+             (QStringList{QStringLiteral("area hidden"), QStringLiteral("notice shown")}));
+    QCOMPARE(m_view->events.last(3),
+             (QStringList{QStringLiteral("notice hidden"), QStringLiteral("area shown"),
+                          QStringLiteral("beep")}));
+}
+
+void TestCapture::noticeFlashes()
+{
+    m_comm->feed("fff");
+    feedPaced(QByteArray(300, 'f'), 3); // 2.5 s of transmission
+    QVERIFY(m_view->notice);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_view->notice, 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_view->notice, 1000);
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), QByteArray(303, 'f'));
+    QVERIFY(!m_view->notice);
+    // Between its first showing and its last hiding it alternates.
+    const QStringList notices = m_view->events.filter(QStringLiteral("notice"));
+    for (int i = 0; i < notices.size(); ++i)
+        QCOMPARE(notices[i], i % 2 ? QStringLiteral("notice hidden") : QStringLiteral("notice shown"));
+}
+
+void TestCapture::notificationDuringCaptureIsIgnored()
+{
+    m_comm->feed(QByteArray(40, 'a'));
+    QVERIFY(m_capture->running());
+    // Reopening the port under a running capture sets the threshold back to 1.
+    QVERIFY(m_comm->setRThreshold(1));
+    m_comm->feed(QByteArray(40, 'b'));
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), QByteArray(40, 'a') + QByteArray(40, 'b'));
+    QCOMPARE(m_view->beeps, 1);
+}
+
+void TestCapture::modalBoxDoesNotStopCapture()
+{
+    m_comm->feed("start");
+    feedPaced(QByteArray(200, 'm'), 3);
+    test::ModalWatcher watcher(1500);
+    qsizetype seenInsideBox = -1;
+    watcher.onBox([&](QMessageBox *box) {
+        QTimer::singleShot(1200, box, [&] { seenInsideBox = m_text->bytes().size(); });
+    });
+    messageBox(nullptr, QStringLiteral("busy"));
+    QVERIFY2(seenInsideBox > 100, "the capture stood still while the box was open");
+    WAIT_FOR_END(1);
+    QCOMPARE(m_text->bytes(), "start" + QByteArray(200, 'm'));
+}
+
+QTEST_MAIN(TestCapture)
+#include "tst_capture.moc"

@@ -1,0 +1,231 @@
+#include "app/main_window.h"
+#include "info/about_window.h"
+#include "info/info_resources.h"
+#include "support/fake_serial_control.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextLayout>
+
+using namespace tvx;
+
+namespace {
+
+std::unique_ptr<MainWindow> makeMain()
+{
+    return std::make_unique<MainWindow>(std::make_unique<test::FakeSerialControl>());
+}
+
+QList<AboutWindow *> aboutWindows(const MainWindow &main)
+{
+    return main.findChildren<AboutWindow *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+QLabel *label(QWidget *window, const char *name)
+{
+    return window->findChild<QLabel *>(QLatin1String(name));
+}
+
+// The lines into which the label breaks its text, as the label itself lays it out: word wrap
+// within the width of its contents.
+QStringList wrappedLines(const QLabel *label)
+{
+    QTextLayout layout(label->text(), label->font());
+    QTextOption option(label->alignment());
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(label->contentsRect().width());
+        lines.append(label->text().mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    return lines;
+}
+
+} // namespace
+
+class TestAboutWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup();
+    void layout_data();
+    void layout();
+    void captions();
+    void aboutTextForm();
+    void versionOnALineOfItsOwn();
+    void pictureAtTopLeftUnscaled();
+    void oneWindowNotModal();
+    void secondCommandBringsItToFront();
+    void closes_data();
+    void closes();
+};
+
+void TestAboutWindow::cleanup()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestAboutWindow::layout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+
+    QTest::newRow("cmdclose") << QStringLiteral("cmdclose") << QRect(4200, 3480, 1215, 375);
+    QTest::newRow("Label1") << QStringLiteral("Label1") << QRect(1920, 240, 3735, 1335);
+    QTest::newRow("Picture1") << QStringLiteral("Picture1") << QRect(720, 240, 855, 1455);
+}
+
+void TestAboutWindow::layout()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    auto main = makeMain();
+    main->mnuabout_Click();
+    AboutWindow *window = aboutWindows(*main).value(0);
+    QVERIFY(window);
+    QCOMPARE(window->size() * 15, QSize(6690, 4140));
+    auto *control = window->findChild<QWidget *>(name);
+    QVERIFY(control);
+    const QRect g = control->geometry();
+    QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips);
+}
+
+void TestAboutWindow::captions()
+{
+    auto main = makeMain();
+    main->mnuabout_Click();
+    AboutWindow *window = aboutWindows(*main).value(0);
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("About Quorvane Tarvix Conectivity"));
+    auto *close = window->findChild<QPushButton *>(QStringLiteral("cmdclose"));
+    QVERIFY(close);
+    QCOMPARE(close->text(), QStringLiteral("Close"));
+}
+
+void TestAboutWindow::aboutTextForm()
+{
+    auto main = makeMain();
+    main->mnuabout_Click();
+    QLabel *about = label(aboutWindows(*main).value(0), "Label1");
+    QVERIFY(about);
+    // One sentence naming the maker, exactly 96 spaces, then the version.
+    static const QRegularExpression form(
+        QStringLiteral("^(\\S[^\\n]*\\bQuorvane\\b[^\\n]*[.!]) {96}Version  1\\.0$"));
+    const QRegularExpressionMatch match = form.match(about->text());
+    QVERIFY2(match.hasMatch(), qPrintable(about->text()));
+    QVERIFY(!match.captured(1).endsWith(QLatin1Char(' ')));
+    QVERIFY(about->wordWrap());
+    QCOMPARE(about->textFormat(), Qt::PlainText);
+}
+
+void TestAboutWindow::versionOnALineOfItsOwn()
+{
+    auto main = makeMain();
+    main->mnuabout_Click();
+    QLabel *about = label(aboutWindows(*main).value(0), "Label1");
+    QVERIFY(about);
+    about->ensurePolished();
+
+    const QStringList lines = wrappedLines(about);
+    QVERIFY2(lines.size() >= 2, qPrintable(lines.join(QLatin1Char('|'))));
+    QCOMPARE(lines.last().trimmed(), QStringLiteral("Version  1.0"));
+    QVERIFY(!lines.at(lines.size() - 2).contains(QStringLiteral("Version")));
+    // All of it fits in the label, the version included.
+    QVERIFY(lines.size() * about->fontMetrics().lineSpacing() <= about->contentsRect().height());
+}
+
+void TestAboutWindow::pictureAtTopLeftUnscaled()
+{
+    auto main = makeMain();
+    main->mnuabout_Click();
+    QLabel *picture = label(aboutWindows(*main).value(0), "Picture1");
+    QVERIFY(picture);
+    QVERIFY(QTest::qWaitForWindowExposed(picture->window()));
+
+    loadInfoResources();
+    const QImage bitmap =
+        QImage(QStringLiteral(":/info/instrument.bmp")).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(bitmap.size(), QSize(54, 96));
+    const QImage shown = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), picture->size() * shown.devicePixelRatio());
+    QCOMPARE(shown.copy(QRect(QPoint(0, 0), bitmap.size())), bitmap);
+}
+
+void TestAboutWindow::oneWindowNotModal()
+{
+    auto main = makeMain();
+    main->mnuabout_Click();
+    AboutWindow *first = aboutWindows(*main).value(0);
+    QVERIFY(first);
+    main->mnuabout_Click();
+    QCOMPARE(aboutWindows(*main).size(), 1);
+    QCOMPARE(aboutWindows(*main).value(0), first);
+
+    QVERIFY(first->isVisible());
+    QVERIFY(first->isWindow());
+    QCOMPARE(first->windowModality(), Qt::NonModal);
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestAboutWindow::secondCommandBringsItToFront()
+{
+    auto main = makeMain();
+    main->show();
+    main->mnuabout_Click();
+    AboutWindow *about = aboutWindows(*main).value(0);
+    QVERIFY(about);
+    QTRY_COMPARE(QApplication::activeWindow(), about);
+
+    main->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), main.get());
+    main->mnuabout_Click();
+    QTRY_COMPARE(QApplication::activeWindow(), about);
+    QCOMPARE(aboutWindows(*main).size(), 1);
+}
+
+void TestAboutWindow::closes_data()
+{
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("Close button") << QStringLiteral("button");
+    QTest::newRow("Enter on Close") << QStringLiteral("enter");
+    QTest::newRow("window frame") << QStringLiteral("frame");
+}
+
+void TestAboutWindow::closes()
+{
+    QFETCH(QString, how);
+    auto main = makeMain();
+    main->mnuabout_Click();
+    QPointer<AboutWindow> window = aboutWindows(*main).value(0);
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    auto *close = window->findChild<QPushButton *>(QStringLiteral("cmdclose"));
+
+    if (how == QStringLiteral("button")) {
+        QTest::mouseClick(close, Qt::LeftButton);
+    } else if (how == QStringLiteral("enter")) {
+        // The button is first in the tab order, so it has the focus when the window opens.
+        QCOMPARE(window->focusWidget(), close);
+        QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+    } else {
+        window->close();
+    }
+
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY2(!window, "a closed about window is discarded");
+
+    // The next command makes it afresh.
+    main->mnuabout_Click();
+    QCOMPARE(aboutWindows(*main).size(), 1);
+    QVERIFY(aboutWindows(*main).value(0)->isVisible());
+}
+
+QTEST_MAIN(TestAboutWindow)
+#include "tst_about_window.moc"
