@@ -41,7 +41,16 @@ run: build
 	./$(BUILD)/src/tarvix
 
 test: test-deps build
+	$(SUDO) bash tests/print/cups-setup.sh || echo "No CUPS: tst_printer_cups will tell."
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# A capture within seconds, with the instrument simulator on a pseudo-terminal.
+demo: build
+	tools/demo/demo.sh $(BUILD)
+
+# The capture's speed and responsiveness figures (reported in the README).
+bench: build
+	./$(BUILD)/bench/capture_bench
 
 clean:
 	rm -rf $(BUILD)
