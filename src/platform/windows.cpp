@@ -1,5 +1,6 @@
 #include "windows.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 
@@ -8,6 +9,7 @@ namespace tvx {
 void messageBox(QWidget *parent, const QString &text, const QString &title)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.button(QMessageBox::Ok)->setIcon(QIcon()); // a plain OK, whatever the style's habit
     box.exec();
 }
 
@@ -39,6 +41,9 @@ void installFontStandIns()
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Times New Roman"),
                               QStringLiteral("Liberation Serif"));
+    // The windows' geometry is laid out for this font; a desktop's larger default would cut
+    // captions such as "Comport 1" short.
+    QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 }
 
 } // namespace tvx

@@ -27,7 +27,8 @@ void showInFront(QWidget *window);
 namespace tvx {
 
 // Where the fonts the windows name (Fixedsys, MS Sans Serif, Arial, Times New Roman) are not
-// installed, their nearest metric-compatible stand-ins take their place.
+// installed, their nearest metric-compatible stand-ins take their place; the windows' default
+// font becomes MS Sans Serif 8 pt, the size their layout was made for.
 void installFontStandIns();
 
 } // namespace tvx
