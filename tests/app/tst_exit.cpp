@@ -28,6 +28,7 @@ void TestExit::exitEndsEventLoop_data()
     QTest::newRow("Ctrl+X") << "shortcut";
     QTest::newRow("Ctrl+X over the reading area") << "shortcut-reading";
     QTest::newRow("window frame") << "frame";
+    QTest::newRow("Exit button during a capture") << "capture";
 }
 
 void TestExit::exitEndsEventLoop()
@@ -36,7 +37,9 @@ void TestExit::exitEndsEventLoop()
     QTemporaryDir dir;
     QVERIFY(QDir::setCurrent(dir.path()));
     QVERIFY(configfile::write(1));
-    MainWindow window(std::make_unique<test::FakeSerialControl>());
+    auto comm = std::make_unique<test::FakeSerialControl>();
+    test::FakeSerialControl &line = *comm;
+    MainWindow window(std::move(comm));
     window.start();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.activateWindow();
@@ -52,9 +55,16 @@ void TestExit::exitEndsEventLoop()
         else if (way == QLatin1String("shortcut-reading"))
             QTest::keyClick(window.findChild<QWidget *>(QStringLiteral("txtreading")), Qt::Key_X,
                             Qt::ControlModifier);
-        else
+        else if (way == QLatin1String("frame"))
             window.close();
     });
+    if (way == QLatin1String("capture")) {
+        line.feed("001   23.16\r\n");
+        QVERIFY(window.capturing());
+        QTimer::singleShot(300, &window, [&] {
+            window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+        });
+    }
     // A way that fails to end the loop is caught by this timer instead.
     bool timedOut = false;
     QTimer::singleShot(5000, &window, [&] {
@@ -63,6 +73,8 @@ void TestExit::exitEndsEventLoop()
     });
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!timedOut);
+    // Ended in the middle: the capture never came to its end, so no beep sounded.
+    QCOMPARE(window.capturing(), way == QLatin1String("capture"));
 }
 
 QTEST_MAIN(TestExit)
