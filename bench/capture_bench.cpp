@@ -61,8 +61,7 @@ long contextSwitches()
 }
 
 // Runs the event loop until pred() holds or the time runs out.
-template <typename Pred>
-bool runUntil(Pred pred, int timeoutMs)
+template <typename Pred> bool runUntil(Pred pred, int timeoutMs)
 {
     QEventLoop loop;
     QTimer check;

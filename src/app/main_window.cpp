@@ -1,10 +1,12 @@
 #include "main_window.h"
 
 #include "app/reading_view.h"
+#include "platform/printer.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
+#include "print/print_commands.h"
 #include "ui_main_window.h"
 
 #include <QCloseEvent>
@@ -31,11 +33,15 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
     connect(m_ui->mnuexit, &QAction::triggered, this, &MainWindow::mnuexit_Click);
     connect(m_ui->mnuport, &QAction::triggered, this, &MainWindow::mnuport_Click);
+    connect(m_ui->mnuopen, &QAction::triggered, this, &MainWindow::mnuopen_Click);
+    connect(m_ui->mnusave, &QAction::triggered, this, &MainWindow::mnusave_Click);
     connect(m_ui->mnuhelp, &QAction::triggered, this, &MainWindow::mnuhelp_Click);
     connect(m_ui->mnuabout, &QAction::triggered, this, &MainWindow::mnuabout_Click);
-    connect(m_comm.get(), &SerialControl::deviceLost, this, [](const QString &reason) {
-        std::fprintf(stderr, "%s\n", qPrintable(reason));
-    });
+    m_printer = std::make_unique<SystemPrinter>();
+    connect(m_ui->mnuprint, &QAction::triggered, this, &MainWindow::mnuprint_Click);
+    connect(m_ui->mnusetup, &QAction::triggered, this, &MainWindow::mnusetup_Click);
+    connect(m_comm.get(), &SerialControl::deviceLost, this,
+            [](const QString &reason) { std::fprintf(stderr, "%s\n", qPrintable(reason)); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -123,6 +129,20 @@ void MainWindow::mnuport_Click()
     });
 }
 
+void MainWindow::mnuopen_Click()
+{
+    m_openWindow.show([this] { return new OpenWindow(m_text, this); });
+}
+
+void MainWindow::mnusave_Click()
+{
+    m_saveWindow.show([this] {
+        auto *window = new SaveWindow(m_text, this);
+        connect(window, &SaveWindow::mainWindowWanted, this, &MainWindow::showMain);
+        return window;
+    });
+}
+
 void MainWindow::mnuhelp_Click()
 {
     m_helpWindow.show([this] { return new HelpWindow(this); });
@@ -131,6 +151,21 @@ void MainWindow::mnuhelp_Click()
 void MainWindow::mnuabout_Click()
 {
     m_aboutWindow.show([this] { return new AboutWindow(this); });
+}
+
+void MainWindow::mnuprint_Click()
+{
+    printReport(*m_printer, m_text.bytes(), this);
+}
+
+void MainWindow::mnusetup_Click()
+{
+    setupPrinter(*m_printer, this);
+}
+
+void MainWindow::setPrinter(std::unique_ptr<Printer> printer)
+{
+    m_printer = std::move(printer);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

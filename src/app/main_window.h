@@ -3,6 +3,8 @@
 #include "app/capture.h"
 #include "app/reading_text.h"
 #include "app/window_slot.h"
+#include "files/open_window.h"
+#include "files/save_window.h"
 #include "info/about_window.h"
 #include "info/help_window.h"
 #include "port/port_selection_window.h"
@@ -18,6 +20,7 @@ class main;
 namespace tvx {
 
 class PortLink;
+class Printer;
 class SerialControl;
 
 // The program's hub: the reading area, the menus, the serial control and the windows they open.
@@ -38,6 +41,8 @@ public:
     ReadingText &readingText() { return m_text; }
     bool capturing() const { return m_capture->running(); }
     PortSelectionWindow *portSelectionWindow() const { return m_portWindow.window(); }
+    OpenWindow *openWindow() const { return m_openWindow.window(); }
+    SaveWindow *saveWindow() const { return m_saveWindow.window(); }
 
     // Makes the window visible if it is hidden and brings it to the front.
     void showMain();
@@ -47,8 +52,15 @@ public:
     void Command1_Click();
     void mnuexit_Click();
     void mnuport_Click();
+    void mnuopen_Click();
+    void mnusave_Click();
     void mnuhelp_Click();
     void mnuabout_Click();
+    void mnuprint_Click();
+    void mnusetup_Click();
+
+    // The printer the reports go to (the printing service's by default); for tests.
+    void setPrinter(std::unique_ptr<Printer> printer);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -71,8 +83,12 @@ private:
     std::unique_ptr<Capture> m_capture;
     bool m_startupFailed = false;
     WindowSlot<PortSelectionWindow> m_portWindow;
+    WindowSlot<OpenWindow> m_openWindow;
+    WindowSlot<SaveWindow> m_saveWindow;
     WindowSlot<HelpWindow> m_helpWindow;
     WindowSlot<AboutWindow> m_aboutWindow;
+    // Lives as long as the window, so the choice made with Print Setup holds.
+    std::unique_ptr<Printer> m_printer;
 };
 
 } // namespace tvx

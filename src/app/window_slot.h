@@ -9,12 +9,10 @@ namespace tvx {
 
 // The one place a window of the program lives: at most one instance, shown not modal, brought
 // to the front when shown again, discarded when it closes and made afresh the next time.
-template <typename Window>
-class WindowSlot {
+template <typename Window> class WindowSlot {
 public:
     // make() builds a new window when none is open.
-    template <typename Make>
-    Window *show(Make make)
+    template <typename Make> Window *show(Make make)
     {
         // A closed window is already on its way out (deleted later); it is never shown again.
         if (m_window && !m_window->isVisible())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace tvx {
@@ -9,5 +10,35 @@ namespace tvx {
 // (folder missing or read-only, disk full, a folder in the way) never leaves a truncated file.
 // On failure returns false and, when reason is given, the system's explanation.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
+
+// Reads the whole regular file at path into bytes. A file longer than maxSize is refused
+// before anything is read; on failure bytes is left as it was and reason says why.
+bool readWholeFile(const QString &path, qint64 maxSize, QByteArray *bytes,
+                   QString *reason = nullptr);
+
+// A mounted volume as the drive list shows it. rootPath is in the system's own notation
+// ("C:\" on Windows, "/media/usb" elsewhere); name is its label, often empty.
+struct Volume {
+    QString rootPath;
+    QString name;
+    QByteArray fileSystemType;
+};
+
+// Whether a mounted volume is one a user keeps files on: the root, home and data volumes and
+// removable media, not the pseudo and scratch file systems the system mounts for itself.
+bool isUserVolume(const QString &rootPath, const QByteArray &fileSystemType);
+
+// The drives to offer: the ready user volumes, the root first, then by root path, always
+// including the volume that holds workingDirectory.
+QList<Volume> driveVolumes(const QString &workingDirectory);
+
+// The root path of the volume that holds path, in the system's notation.
+QString volumeRootOf(const QString &path);
+
+// Whether the drive with this root can be read now (mounted, ready, listable).
+bool isDriveReady(const QString &rootPath, QString *reason = nullptr);
+
+// Whether the folder exists and its entries can be listed.
+bool isFolderReadable(const QString &path, QString *reason = nullptr);
 
 } // namespace tvx

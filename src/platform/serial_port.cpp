@@ -42,13 +42,13 @@ QString LineSettings::toString() const
 
 bool LineSettings::operator==(const LineSettings &o) const
 {
-    return baud == o.baud && parity == o.parity && dataBits == o.dataBits &&
-           stopBits == o.stopBits;
+    return baud == o.baud && parity == o.parity && dataBits == o.dataBits && stopBits == o.stopBits;
 }
 
 QString deviceForPort(qint16 port)
 {
-    const QByteArray override = qgetenv(QByteArray("TARVIX_COM" + QByteArray::number(port)).constData());
+    const QByteArray override =
+        qgetenv(QByteArray("TARVIX_COM" + QByteArray::number(port)).constData());
     if (!override.isEmpty())
         return QString::fromLocal8Bit(override);
 #ifdef Q_OS_WIN
@@ -72,8 +72,8 @@ bool SerialControl::requireClosed(const char *property)
 {
     if (!m_open)
         return true;
-    return fail(QStringLiteral("%1 cannot change while the port is open")
-                    .arg(QLatin1String(property)));
+    return fail(
+        QStringLiteral("%1 cannot change while the port is open").arg(QLatin1String(property)));
 }
 
 bool SerialControl::setCommPort(qint16 port)
@@ -197,16 +197,17 @@ SystemSerialControl::SystemSerialControl(QObject *parent)
 {
     QSerialPort &port = m_device->port;
     connect(&port, &QSerialPort::readyRead, this, [this, &port] { received(port.readAll()); });
-    connect(&port, &QSerialPort::errorOccurred, this, [this, &port](QSerialPort::SerialPortError e) {
-        // Qt reports a vanished device in one of these three ways, and after a ReadError keeps
-        // reporting it for as long as the port stays open: take what arrived, then close.
-        if (!port.isOpen() || (e != QSerialPort::ReadError && e != QSerialPort::ResourceError &&
-                               e != QSerialPort::UnknownError))
-            return;
-        const QString reason = port.errorString();
-        received(port.readAll());
-        lost(reason);
-    });
+    connect(
+        &port, &QSerialPort::errorOccurred, this, [this, &port](QSerialPort::SerialPortError e) {
+            // Qt reports a vanished device in one of these three ways, and after a ReadError keeps
+            // reporting it for as long as the port stays open: take what arrived, then close.
+            if (!port.isOpen() || (e != QSerialPort::ReadError && e != QSerialPort::ResourceError &&
+                                   e != QSerialPort::UnknownError))
+                return;
+            const QString reason = port.errorString();
+            received(port.readAll());
+            lost(reason);
+        });
 }
 
 SystemSerialControl::~SystemSerialControl() = default;
@@ -215,11 +216,20 @@ static bool apply(QSerialPort &port, const LineSettings &s)
 {
     QSerialPort::Parity parity = QSerialPort::NoParity;
     switch (s.parity) {
-    case 'E': parity = QSerialPort::EvenParity; break;
-    case 'O': parity = QSerialPort::OddParity; break;
-    case 'M': parity = QSerialPort::MarkParity; break;
-    case 'S': parity = QSerialPort::SpaceParity; break;
-    default: break;
+    case 'E':
+        parity = QSerialPort::EvenParity;
+        break;
+    case 'O':
+        parity = QSerialPort::OddParity;
+        break;
+    case 'M':
+        parity = QSerialPort::MarkParity;
+        break;
+    case 'S':
+        parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        break;
     }
     return port.setBaudRate(s.baud) && port.setParity(parity) &&
            port.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&

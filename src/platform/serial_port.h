@@ -110,8 +110,7 @@ public:
     ~SystemSerialControl() override;
 
 protected:
-    bool openDevice(const QString &device, const LineSettings &settings,
-                    QString *reason) override;
+    bool openDevice(const QString &device, const LineSettings &settings, QString *reason) override;
     void closeDevice() override;
     bool configureDevice(const LineSettings &settings, QString *reason) override;
 

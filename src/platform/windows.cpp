@@ -34,8 +34,8 @@ namespace tvx {
 void installFontStandIns()
 {
     QFont::insertSubstitutions(QStringLiteral("Fixedsys"),
-                               {QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono"),
-                                QStringLiteral("Monospace")});
+                               {QStringLiteral("Liberation Mono"),
+                                QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));

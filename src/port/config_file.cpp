@@ -24,8 +24,8 @@ QByteArray format(qint16 port)
 std::optional<qint16> parse(const QByteArray &content)
 {
     qsizetype begin = 0;
-    while (begin < content.size() && (isBlank(content[begin]) || content[begin] == '\r' ||
-                                      content[begin] == '\n'))
+    while (begin < content.size() &&
+           (isBlank(content[begin]) || content[begin] == '\r' || content[begin] == '\n'))
         ++begin;
     qsizetype end = begin;
     while (end < content.size() && content[end] != ',' && content[end] != '\r' &&

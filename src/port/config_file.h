@@ -11,7 +11,10 @@ namespace tvx {
 // by its bare name, so it lives in the working directory of the moment.
 namespace configfile {
 
-inline QString fileName() { return QStringLiteral("tvx.cfg"); }
+inline QString fileName()
+{
+    return QStringLiteral("tvx.cfg");
+}
 
 QByteArray format(qint16 port);
 

@@ -28,8 +28,7 @@ PortSelectionWindow::~PortSelectionWindow() = default;
 
 QRadioButton *PortSelectionWindow::option(qint16 port) const
 {
-    QRadioButton *const options[] = {m_ui->Option1, m_ui->Option2, m_ui->Option3,
-                                     m_ui->Option4};
+    QRadioButton *const options[] = {m_ui->Option1, m_ui->Option2, m_ui->Option3, m_ui->Option4};
     return options[port - 1];
 }
 

@@ -155,7 +155,7 @@ void TestCapture::shortTransmissionTakenByFinalRead()
 void TestCapture::thirtyThreeReadAsOneBlock()
 {
     m_comm->feed(QByteArray(33, 'b')); // all before the first poll
-    QCOMPARE(m_appended->count(), 1); // read as a block by the first poll
+    QCOMPARE(m_appended->count(), 1);  // read as a block by the first poll
     QCOMPARE(m_appended->first().first().toByteArray(), QByteArray(33, 'b'));
     WAIT_FOR_END(1);
     QCOMPARE(m_appended->count(), 1); // the final read found nothing
@@ -260,7 +260,8 @@ void TestCapture::noticeFlashes()
     // Between its first showing and its last hiding it alternates.
     const QStringList notices = m_view->events.filter(QStringLiteral("notice"));
     for (int i = 0; i < notices.size(); ++i)
-        QCOMPARE(notices[i], i % 2 ? QStringLiteral("notice hidden") : QStringLiteral("notice shown"));
+        QCOMPARE(notices[i],
+                 i % 2 ? QStringLiteral("notice hidden") : QStringLiteral("notice shown"));
 }
 
 void TestCapture::notificationDuringCaptureIsIgnored()

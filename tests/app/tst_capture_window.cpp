@@ -1,4 +1,7 @@
 #include "app/main_window.h"
+#include "files/open_window.h"
+#include "files/save_window.h"
+#include "support/fake_printer.h"
 #include "port/config_file.h"
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
@@ -6,6 +9,8 @@
 #include "support/modal_watcher.h"
 
 #include <QDir>
+#include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -24,6 +29,9 @@ private Q_SLOTS:
     void noticeReplacesReadingArea();
     void portReopenedDuringCapture();
     void portLostToSelectionDuringCapture();
+    void saveDuringCaptureTakesTextSoFar();
+    void openDuringCaptureKeepsCapturing();
+    void printDuringCaptureTakesTextSoFar();
 
 private:
     QWidget *widget(const char *name) const
@@ -96,6 +104,57 @@ void TestCaptureWindow::portLostToSelectionDuringCapture()
     QVERIFY(widget("txtreading")->isVisible());
     QVERIFY(!widget("cmdcap")->isVisible());
     QCOMPARE(m_comm->rThreshold(), qint16(1));
+}
+
+void TestCaptureWindow::saveDuringCaptureTakesTextSoFar()
+{
+    m_comm->feed(QByteArray(40, 'a'));
+    m_main->mnusave_Click();
+    m_main->saveWindow()->findChild<QLineEdit *>(QStringLiteral("txtfilename"))
+        ->setText(QStringLiteral("partial.dat"));
+    m_main->saveWindow()->cmdsaveok_Click();
+    QVERIFY(m_main->capturing());
+    m_comm->feed(QByteArray(40, 'b'));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->capturing(), 5000);
+    QFile saved(QStringLiteral("partial.dat"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray(40, 'a') + "\r\n");
+    QCOMPARE(m_main->readingText().bytes(), QByteArray(40, 'a') + QByteArray(40, 'b'));
+}
+
+void TestCaptureWindow::openDuringCaptureKeepsCapturing()
+{
+    QFile file(QStringLiteral("earlier.dat"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("earlier readings\r\n");
+    file.close();
+    m_comm->feed(QByteArray(40, 'a'));
+    m_main->mnuopen_Click();
+    m_main->openWindow()->findChild<QLineEdit *>(QStringLiteral("Text1"))
+        ->setText(QDir::current().absoluteFilePath(file.fileName()));
+    m_main->openWindow()->direct();
+    QCOMPARE(m_main->readingText().bytes(), QByteArray("earlier readings\r\n"));
+    QVERIFY(m_main->capturing());
+    m_comm->feed(QByteArray(40, 'b'));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->capturing(), 5000);
+    QCOMPARE(m_main->readingText().bytes(), "earlier readings\r\n" + QByteArray(40, 'b'));
+}
+
+void TestCaptureWindow::printDuringCaptureTakesTextSoFar()
+{
+    auto printer = std::make_unique<test::FakePrinter>();
+    test::FakePrinter &jobs = *printer;
+    m_main->setPrinter(std::move(printer));
+    m_comm->feed("001   23.16\r\n002   23.22\r\n003   23.40\r\n");
+    m_main->mnuprint_Click();
+    QVERIFY(m_main->capturing());
+    m_comm->feed("004   23.46\r\n005   23.37\r\n006   23.55\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_main->capturing(), 5000);
+    QCOMPARE(jobs.jobs().size(), 1);
+    QCOMPARE(jobs.jobs().first(),
+             (test::FakePrinter::Document{" ID     Reading", " ", "001   23.16", "002   23.22",
+                                          "003   23.40", "", "Report Over"}));
+    QVERIFY(m_main->readingText().bytes().endsWith("006   23.55\r\n"));
 }
 
 QTEST_MAIN(TestCaptureWindow)

@@ -240,17 +240,30 @@ void TestMainWindow::menus_data()
     QTest::addColumn<QString>("menu");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QKeySequence>("shortcut");
-    QTest::newRow("open") << "mnuopen" << "mnufile" << "&Open           "
-                          << QKeySequence(Qt::CTRL | Qt::Key_O);
-    QTest::newRow("save") << "mnusave" << "mnufile" << "&Save" << QKeySequence(Qt::CTRL | Qt::Key_S);
-    QTest::newRow("setup") << "mnusetup" << "mnufile" << "Print  Set&up"
-                           << QKeySequence(Qt::CTRL | Qt::Key_U);
-    QTest::newRow("print") << "mnuprint" << "mnufile" << "&Print"
-                           << QKeySequence(Qt::CTRL | Qt::Key_P);
-    QTest::newRow("exit") << "mnuexit" << "mnufile" << "E&xit" << QKeySequence(Qt::CTRL | Qt::Key_X);
-    QTest::newRow("port") << "mnuport" << "mnuoption" << "Serial Port Selection" << QKeySequence();
-    QTest::newRow("about") << "mnuabout" << "mnuhlp" << "&About" << QKeySequence();
-    QTest::newRow("help") << "mnuhelp" << "mnuhlp" << "&Help" << QKeySequence(Qt::Key_F1);
+    QTest::newRow("open") << "mnuopen"
+                          << "mnufile"
+                          << "&Open           " << QKeySequence(Qt::CTRL | Qt::Key_O);
+    QTest::newRow("save") << "mnusave"
+                          << "mnufile"
+                          << "&Save" << QKeySequence(Qt::CTRL | Qt::Key_S);
+    QTest::newRow("setup") << "mnusetup"
+                           << "mnufile"
+                           << "Print  Set&up" << QKeySequence(Qt::CTRL | Qt::Key_U);
+    QTest::newRow("print") << "mnuprint"
+                           << "mnufile"
+                           << "&Print" << QKeySequence(Qt::CTRL | Qt::Key_P);
+    QTest::newRow("exit") << "mnuexit"
+                          << "mnufile"
+                          << "E&xit" << QKeySequence(Qt::CTRL | Qt::Key_X);
+    QTest::newRow("port") << "mnuport"
+                          << "mnuoption"
+                          << "Serial Port Selection" << QKeySequence();
+    QTest::newRow("about") << "mnuabout"
+                           << "mnuhlp"
+                           << "&About" << QKeySequence();
+    QTest::newRow("help") << "mnuhelp"
+                          << "mnuhlp"
+                          << "&Help" << QKeySequence(Qt::Key_F1);
 }
 
 void TestMainWindow::menus()
@@ -351,8 +364,8 @@ void TestMainWindow::popupOnSurfaceOnly()
     makeMain(&config);
     m_main->start();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-    QWidget *widget = target.isEmpty() ? m_main->centralWidget()
-                                       : m_main->findChild<QWidget *>(target);
+    QWidget *widget =
+        target.isEmpty() ? m_main->centralWidget() : m_main->findChild<QWidget *>(target);
     const QPoint at = target.isEmpty() ? QPoint(400, 380) : QPoint(5, 5);
     QTest::mousePress(widget, Qt::MouseButton(button), {}, at);
     auto *file = m_main->findChild<QMenu *>(QStringLiteral("mnufile"));

@@ -28,8 +28,9 @@ void TestReadingView::display_data()
     QTest::newRow("CR CR LF") << QByteArrayList{"a\r\r\nb"} << "a\n\nb";
     QTest::newRow("CR LF split over blocks") << QByteArrayList{"a\r", "\nb"} << "a\nb";
     QTest::newRow("CR then LF later") << QByteArrayList{"a\r", "b\n"} << "a\nb\n";
-    QTest::newRow("Latin-1 bytes")
-        << QByteArrayList{"\xb0""C \xe9\xff"} << QStringLiteral("\u00b0C \u00e9\u00ff");
+    QTest::newRow("Latin-1 bytes") << QByteArrayList{"\xb0"
+                                                     "C \xe9\xff"}
+                                   << QStringLiteral("\u00b0C \u00e9\u00ff");
     QTest::newRow("tab kept") << QByteArrayList{"ID\t1"} << "ID\t1";
     QTest::newRow("many small blocks") << QByteArrayList{"1", "2", "\r", "\n", "3"} << "12\n3";
 }

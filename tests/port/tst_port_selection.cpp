@@ -122,9 +122,10 @@ void TestPortSelection::layout()
     }
     auto *label = m_window->findChild<QLabel *>(QStringLiteral("Label2"));
     QCOMPARE(label->parentWidget()->objectName(), QStringLiteral("Frame1"));
-    QCOMPARE(label->text(),
-             QStringLiteral("According    to    the      cable    of   Tarvix- 1M  connected     "
-                            "to   the   serial  port  of   computer   select apropriate   option."));
+    QCOMPARE(
+        label->text(),
+        QStringLiteral("According    to    the      cable    of   Tarvix- 1M  connected     "
+                       "to   the   serial  port  of   computer   select apropriate   option."));
     QVERIFY(label->wordWrap());
     QVERIFY(!m_window->isModal());
     // Ok comes first in the tab order, so it has the focus; Cancel comes last.

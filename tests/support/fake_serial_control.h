@@ -26,8 +26,7 @@ public:
     int openCount() const { return m_openCount; }
 
 protected:
-    bool openDevice(const QString &device, const LineSettings &settings,
-                    QString *reason) override;
+    bool openDevice(const QString &device, const LineSettings &settings, QString *reason) override;
     void closeDevice() override { m_openedDevice.clear(); }
     bool configureDevice(const LineSettings &settings, QString *) override;
 

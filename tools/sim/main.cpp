@@ -76,15 +76,16 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Pause after this many bytes."),
                                         QStringLiteral("bytes"), QStringLiteral("-1"));
     const QCommandLineOption pauseMs(QStringLiteral("pause-ms"),
-                                     QStringLiteral("Length of that pause."),
-                                     QStringLiteral("ms"), QStringLiteral("2000"));
+                                     QStringLiteral("Length of that pause."), QStringLiteral("ms"),
+                                     QStringLiteral("2000"));
     const QCommandLineOption fast(QStringLiteral("fast"),
                                   QStringLiteral("Send as fast as the line takes it."));
     const QCommandLineOption cps(QStringLiteral("cps"),
                                  QStringLiteral("Characters per second (120 = 1200 baud 8N1)."),
                                  QStringLiteral("n"), QStringLiteral("120"));
-    const QCommandLineOption hangup(QStringLiteral("hangup"),
-                                    QStringLiteral("Hang up (close the line) once sent and drained."));
+    const QCommandLineOption hangup(
+        QStringLiteral("hangup"),
+        QStringLiteral("Hang up (close the line) once sent and drained."));
     cli.addOptions({device, file, delay, repeat, pauseAfter, pauseMs, fast, cps, hangup});
     cli.process(app);
 

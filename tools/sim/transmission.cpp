@@ -23,8 +23,8 @@ bool send(const QByteArray &bytes, const Pacing &pacing,
 {
     using Clock = std::chrono::steady_clock;
     auto start = Clock::now();
-    qint64 sent = 0;   // bytes written so far
-    qint64 paced = 0;  // bytes written since the clock last started
+    qint64 sent = 0;  // bytes written so far
+    qint64 paced = 0; // bytes written since the clock last started
     bool paused = pacing.pauseAfter < 0;
     while (sent < bytes.size()) {
         qint64 end = bytes.size();

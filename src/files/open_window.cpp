@@ -1,0 +1,113 @@
+#include "open_window.h"
+
+#include "app/reading_text.h"
+#include "join_path.h"
+#include "platform/windows.h"
+#include "reading_file.h"
+#include "ui_open_window.h"
+
+namespace tvx {
+
+namespace {
+QString proposedName()
+{
+    return QStringLiteral("temp.dat");
+}
+} // namespace
+
+OpenWindow::OpenWindow(ReadingText &text, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::frmopen>()), m_text(text)
+{
+    m_ui->setupUi(this);
+    connect(m_ui->Drive1, &DriveList::changed, this, &OpenWindow::Drive1_Change);
+    connect(m_ui->Dir1, &FolderList::changed, this, &OpenWindow::Dir1_Change);
+    connect(m_ui->File1, &FileList::pathChanged, this, &OpenWindow::File1_PathChange);
+    connect(m_ui->File1, &FileList::fileClicked, this, &OpenWindow::File1_Click);
+    connect(m_ui->File1, &FileList::fileDoubleClicked, this, &OpenWindow::File1_DblClick);
+    // Typing and choosing an entry are told apart: textEdited comes from the keyboard only.
+    connect(m_ui->cmbext->lineEdit(), &QLineEdit::textEdited, this, &OpenWindow::cmbext_Change);
+    connect(m_ui->cmbext, &QComboBox::activated, this, &OpenWindow::cmbext_Click);
+    connect(m_ui->cmdok, &QPushButton::clicked, this, &OpenWindow::cmdok_Click);
+    Form_Load();
+}
+
+OpenWindow::~OpenWindow() = default;
+
+void OpenWindow::Form_Load()
+{
+    m_ui->cmbext->addItems(
+        {QStringLiteral("*.txt"), QStringLiteral("*.dat"), QStringLiteral("*.*")});
+    m_ui->cmbext->setCurrentIndex(1);
+    QString reason;
+    if (!m_ui->Dir1->setPath(QString(), &reason)) {
+        messageBox(this, QStringLiteral("The working folder cannot be listed: %1").arg(reason));
+    }
+    m_ui->Text1->setText(joinPath(m_ui->Dir1->path(), proposedName()));
+}
+
+void OpenWindow::Drive1_Change()
+{
+    const QString drive = m_ui->Drive1->drive();
+    QString reason;
+    if (!m_ui->Dir1->setDrive(drive, &reason)) {
+        messageBox(this, QStringLiteral("The drive %1 cannot be read: %2").arg(drive, reason));
+        m_ui->Drive1->showDriveOf(m_ui->Dir1->path());
+    }
+}
+
+void OpenWindow::Dir1_Change()
+{
+    m_ui->Drive1->showDriveOf(m_ui->Dir1->path());
+    m_ui->File1->setPath(m_ui->Dir1->path());
+    // A file chosen in the folder left behind is forgotten.
+    m_ui->Text1->setText(joinPath(m_ui->Dir1->path(), proposedName()));
+}
+
+void OpenWindow::File1_PathChange()
+{
+    m_ui->File1->setPath(m_ui->Dir1->path());
+}
+
+void OpenWindow::cmbext_Change()
+{
+    m_ui->File1->setPattern(m_ui->cmbext->currentText());
+}
+
+void OpenWindow::cmbext_Click()
+{
+    m_ui->File1->setPattern(m_ui->cmbext->currentText());
+}
+
+void OpenWindow::File1_Click()
+{
+    const QString name = m_ui->File1->fileName();
+    if (!name.isEmpty())
+        m_ui->Text1->setText(joinPath(m_ui->File1->path(), name));
+}
+
+void OpenWindow::File1_DblClick()
+{
+    direct();
+}
+
+void OpenWindow::cmdok_Click()
+{
+    direct();
+}
+
+void OpenWindow::direct()
+{
+    const QString path = m_ui->Text1->text();
+    QByteArray content;
+    QString reason;
+    // The reading text is replaced only by a file read whole; a failure leaves it as it was.
+    if (!readingfile::load(path, &content, &reason)) {
+        messageBox(
+            this, QStringLiteral("The readings could not be loaded from %1: %2").arg(path, reason));
+        return;
+    }
+    m_text.replace(content);
+    close();
+}
+
+} // namespace tvx

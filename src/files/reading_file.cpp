@@ -1,0 +1,22 @@
+#include "reading_file.h"
+
+#include "platform/files.h"
+
+namespace tvx::readingfile {
+
+QByteArray format(const QByteArray &text)
+{
+    return text + "\r\n";
+}
+
+bool save(const QString &path, const QByteArray &text, QString *reason)
+{
+    return writeFileAtomically(path, format(text), reason);
+}
+
+bool load(const QString &path, QByteArray *text, QString *reason)
+{
+    return readWholeFile(path, MaxLoadSize, text, reason);
+}
+
+} // namespace tvx::readingfile

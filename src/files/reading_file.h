@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tvx::readingfile {
+
+// Longer files are refused: nothing the instrument sends comes near, and a wrong choice (a
+// disk image, a video) would otherwise fill the memory and the reading area.
+constexpr qint64 MaxLoadSize = 64 * 1024 * 1024;
+
+// The file's content for a reading text: every byte of the text, then CR LF; nothing else.
+QByteArray format(const QByteArray &text);
+
+// Writes the reading file, replacing any file of that name as a whole or not at all.
+bool save(const QString &path, const QByteArray &text, QString *reason = nullptr);
+
+// Reads the whole file, byte for byte, into text; on failure text is left as it was.
+bool load(const QString &path, QByteArray *text, QString *reason = nullptr);
+
+} // namespace tvx::readingfile

@@ -1,0 +1,83 @@
+#include "save_window.h"
+
+#include "app/reading_text.h"
+#include "join_path.h"
+#include "platform/windows.h"
+#include "reading_file.h"
+#include "ui_save_window.h"
+
+namespace tvx {
+
+SaveWindow::SaveWindow(ReadingText &text, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::frmsave>()), m_text(text)
+{
+    m_ui->setupUi(this);
+    connect(m_ui->Drive1, &DriveList::changed, this, &SaveWindow::Drive1_Change);
+    connect(m_ui->Dir1, &FolderList::changed, this, &SaveWindow::Dir1_Change);
+    connect(m_ui->txtfilename, &QLineEdit::textChanged, this, &SaveWindow::txtfilename_Change);
+    connect(m_ui->cmdsaveok, &QPushButton::clicked, this, &SaveWindow::cmdsaveok_Click);
+    Form_Load();
+}
+
+SaveWindow::~SaveWindow() = default;
+
+QString SaveWindow::targetPath() const
+{
+    return joinPath(m_ui->Dir1->path(), m_ui->txtfilename->text());
+}
+
+void SaveWindow::showTargetPath()
+{
+    m_ui->Text1->setText(targetPath());
+}
+
+void SaveWindow::Form_Load()
+{
+    QString reason;
+    if (!m_ui->Dir1->setPath(QString(), &reason)) {
+        messageBox(this, QStringLiteral("The working folder cannot be listed: %1").arg(reason));
+    }
+    showTargetPath();
+}
+
+void SaveWindow::Drive1_Change()
+{
+    const QString drive = m_ui->Drive1->drive();
+    QString reason;
+    if (!m_ui->Dir1->setDrive(drive, &reason)) {
+        messageBox(this, QStringLiteral("The drive %1 cannot be read: %2").arg(drive, reason));
+        m_ui->Drive1->showDriveOf(m_ui->Dir1->path());
+    }
+}
+
+void SaveWindow::Dir1_Change()
+{
+    m_ui->Drive1->showDriveOf(m_ui->Dir1->path());
+    showTargetPath();
+}
+
+void SaveWindow::txtfilename_Change()
+{
+    showTargetPath();
+}
+
+void SaveWindow::cmdsaveok_Click()
+{
+    // Computed afresh: the display is only a view of the same string.
+    const QString path = targetPath();
+    QString reason;
+    bool saved = false;
+    if (m_ui->txtfilename->text().isEmpty())
+        reason = QStringLiteral("no file name was given");
+    else
+        saved = readingfile::save(path, m_text.bytes(), &reason);
+    if (!saved) {
+        messageBox(this,
+                   QStringLiteral("The readings could not be saved as %1: %2").arg(path, reason));
+        return;
+    }
+    close();
+    Q_EMIT mainWindowWanted();
+}
+
+} // namespace tvx

@@ -1,0 +1,126 @@
+#include "system_fixtures.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace tvx::test {
+
+namespace {
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Once per process: a mount namespace of its own whose mounts do not travel back.
+bool enterPrivateNamespace(QString *reason)
+{
+    static int result = -1;
+    static QString failure;
+    if (result < 0) {
+        if (unshare(CLONE_NEWNS) != 0) {
+            failure = QStringLiteral("unshare(CLONE_NEWNS): ") + systemError();
+            result = 0;
+        } else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            failure = QStringLiteral("making the mounts private: ") + systemError();
+            result = 0;
+        } else {
+            result = 1;
+        }
+    }
+    if (result == 0 && reason)
+        *reason = failure;
+    return result == 1;
+}
+
+} // namespace
+
+ScratchVolume::~ScratchVolume()
+{
+    unmount();
+}
+
+bool ScratchVolume::mount(const QString &folder, int sizeKiB, QString *reason)
+{
+    if (!enterPrivateNamespace(reason))
+        return false;
+    const QByteArray target = QFile::encodeName(folder);
+    const QByteArray options = "size=" + QByteArray::number(sizeKiB) + "k";
+    if (::mount("tarvix-test", target.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                options.constData()) != 0) {
+        if (reason)
+            *reason = QStringLiteral("mounting a tmpfs: ") + systemError();
+        return false;
+    }
+    m_folder = target;
+    return true;
+}
+
+bool ScratchVolume::makeReadOnly(QString *reason)
+{
+    if (::mount(nullptr, m_folder.constData(), nullptr,
+                MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) != 0) {
+        if (reason)
+            *reason = QStringLiteral("remounting read-only: ") + systemError();
+        return false;
+    }
+    return true;
+}
+
+void ScratchVolume::unmount()
+{
+    if (m_folder.isEmpty())
+        return;
+    ::umount2(m_folder.constData(), MNT_DETACH);
+    m_folder.clear();
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_previous = limit.rlim_cur;
+    limit.rlim_cur = rlim_t(bytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_previous);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+OrdinaryUser::OrdinaryUser()
+{
+    if (geteuid() != 0) {
+        m_active = true;
+        return;
+    }
+    // Real and effective user "nobody", the saved one stays root to come back to. Both, because
+    // access() checks the real user.
+    constexpr uid_t Nobody = 65534;
+    m_switched = setresgid(Nobody, Nobody, 0) == 0 && setresuid(Nobody, Nobody, 0) == 0;
+    m_active = m_switched;
+}
+
+OrdinaryUser::~OrdinaryUser()
+{
+    if (!m_switched)
+        return;
+    if (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0)
+        std::abort();
+}
+
+} // namespace tvx::test

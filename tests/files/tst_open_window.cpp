@@ -1,0 +1,306 @@
+#include "app/reading_text.h"
+#include "app/window_slot.h"
+#include "files/file_list.h"
+#include "files/folder_list.h"
+#include "files/open_window.h"
+#include "files/reading_file.h"
+#include "support/modal_watcher.h"
+#include "widget_actions.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tvx;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList names(std::initializer_list<const char *> list)
+{
+    QStringList result;
+    for (const char *name : list)
+        result.append(QString::fromUtf8(name));
+    return result;
+}
+
+} // namespace
+
+class OpenWindowTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsWithDatFilesAndTempDat();
+    void patternFilters_data();
+    void patternFilters();
+    void pathBoxFollowsClickAndFolderChange();
+    void okRightAwayLoadsTempDatOfTheWorkingDirectory();
+    void typedPathLoadsAsTyped();
+    void doubleClickLoadsTheFile();
+    void closingWithoutOkChangesNothing();
+    void freshWindowStartsOver();
+    void failedLoadKeepsEverything_data();
+    void failedLoadKeepsEverything();
+
+private:
+    OpenWindow *showWindow();
+    template <typename T> T *control(const char *name) const
+    {
+        return m_slot.window()->findChild<T *>(QLatin1String(name));
+    }
+    QLineEdit *pathBox() const { return control<QLineEdit>("Text1"); }
+    QComboBox *patternBox() const { return control<QComboBox>("cmbext"); }
+    FolderList *folders() const { return control<FolderList>("Dir1"); }
+    FileList *files() const { return control<FileList>("File1"); }
+    void pressOk() { QTest::mouseClick(control<QPushButton>("cmdok"), Qt::LeftButton); }
+    bool windowGone();
+    QString native(const QString &relative = QString()) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_previousDirectory;
+    ReadingText m_text;
+    WindowSlot<OpenWindow> m_slot;
+};
+
+void OpenWindowTest::initTestCase()
+{
+    m_previousDirectory = QDir::currentPath();
+}
+
+void OpenWindowTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("data")));
+    QVERIFY(writeFile(native(QStringLiteral("r1.dat")), "1 20.5\r\n2 21.0\r\n\r\n"));
+    QVERIFY(writeFile(native(QStringLiteral("R2.DAT")), "3 19.9\r\n\r\n"));
+    QVERIFY(writeFile(native(QStringLiteral("notes.txt")), "notes"));
+    QVERIFY(writeFile(native(QStringLiteral("port.log")), "log"));
+    QVERIFY(writeFile(native(QStringLiteral("README")), "readme"));
+    QVERIFY(writeFile(native(QStringLiteral("data/d1.dat")), "d1\r\n"));
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_text.replace("before");
+}
+
+void OpenWindowTest::cleanup()
+{
+    if (m_slot.window())
+        delete m_slot.window();
+    QDir::setCurrent(m_previousDirectory);
+    m_dir.reset();
+}
+
+OpenWindow *OpenWindowTest::showWindow()
+{
+    return m_slot.show([this] { return new OpenWindow(m_text); });
+}
+
+bool OpenWindowTest::windowGone()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return m_slot.window() == nullptr;
+}
+
+QString OpenWindowTest::native(const QString &relative) const
+{
+    const QString path = relative.isEmpty() ? m_dir->path() : m_dir->filePath(relative);
+    return QDir::toNativeSeparators(path);
+}
+
+void OpenWindowTest::startsWithDatFilesAndTempDat()
+{
+    OpenWindow *window = showWindow();
+    QCOMPARE(window->windowTitle(), QStringLiteral("File Open"));
+    QVERIFY(window->isWindow());
+    QStringList entries;
+    for (int i = 0; i < patternBox()->count(); ++i)
+        entries.append(patternBox()->itemText(i));
+    QCOMPARE(entries, names({"*.txt", "*.dat", "*.*"}));
+    QCOMPARE(patternBox()->currentText(), QStringLiteral("*.dat"));
+    QCOMPARE(folders()->path(), native());
+    QCOMPARE(files()->path(), native());
+    QCOMPARE(test::texts(files()), names({"r1.dat", "R2.DAT"}));
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("temp.dat")));
+    QVERIFY(pathBox()->isEnabled());
+}
+
+void OpenWindowTest::patternFilters_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("typed log") << "*.log" << -1 << names({"port.log"});
+    QTest::newRow("chosen all") << "" << 2
+                                << names({"notes.txt", "port.log", "R2.DAT", "r1.dat", "README"});
+    QTest::newRow("chosen txt") << "" << 0 << names({"notes.txt"});
+    QTest::newRow("typed two patterns") << "*.LOG;*.txt" << -1 << names({"notes.txt", "port.log"});
+    QTest::newRow("typed one name") << "r?.dat" << -1 << names({"r1.dat", "R2.DAT"});
+}
+
+void OpenWindowTest::patternFilters()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, chosen);
+    QFETCH(QStringList, listed);
+    std::sort(listed.begin(), listed.end(), [](const QString &a, const QString &b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    showWindow();
+    if (chosen >= 0) {
+        test::choose(patternBox(), chosen);
+        QCOMPARE(patternBox()->currentText(), patternBox()->itemText(chosen));
+    } else {
+        test::retype(patternBox()->lineEdit(), typed.left(1));
+        // Every keystroke filters: "*" alone lists every file, "r" none.
+        QCOMPARE(files()->count(), typed.startsWith(QLatin1Char('*')) ? 5 : 0);
+        QTest::keyClicks(patternBox()->lineEdit(), typed.mid(1));
+        // Typing adds no entry to the list.
+        QCOMPARE(patternBox()->count(), 3);
+    }
+    QCOMPARE(test::texts(files()), listed);
+    // The folder list and the path box are not touched.
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("temp.dat")));
+}
+
+void OpenWindowTest::pathBoxFollowsClickAndFolderChange()
+{
+    showWindow();
+    QVERIFY(test::click(files(), QStringLiteral("R2.DAT")));
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("R2.DAT")));
+    QVERIFY(test::click(files(), QStringLiteral("r1.dat")));
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("r1.dat")));
+
+    // By keyboard as well.
+    files()->setFocus();
+    QTest::keyClick(files(), Qt::Key_Down);
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("R2.DAT")));
+
+    // Another folder forgets the chosen file.
+    QVERIFY(test::doubleClick(folders(), QStringLiteral("data")));
+    QCOMPARE(files()->path(), native(QStringLiteral("data")));
+    QCOMPARE(test::texts(files()), names({"d1.dat"}));
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("data/temp.dat")));
+    QVERIFY(test::click(files(), QStringLiteral("d1.dat")));
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("data/d1.dat")));
+}
+
+void OpenWindowTest::okRightAwayLoadsTempDatOfTheWorkingDirectory()
+{
+    // Longer than the 32,767 bytes that a 16-bit length would allow: loaded whole.
+    QByteArray content;
+    for (int i = 0; content.size() < 40000; ++i)
+        content += QByteArray::number(i) + " 20.5\r\n";
+    QVERIFY(readingfile::save(native(QStringLiteral("temp.dat")), content));
+    QSignalSpy replaced(&m_text, &ReadingText::replaced);
+    showWindow();
+    pressOk();
+    QCOMPARE(m_text.bytes(), content + "\r\n");
+    QCOMPARE(replaced.count(), 1);
+    QVERIFY(windowGone());
+}
+
+void OpenWindowTest::typedPathLoadsAsTyped()
+{
+    QTemporaryDir elsewhere;
+    const QString path = QDir::toNativeSeparators(elsewhere.filePath(QStringLiteral("x.txt")));
+    QVERIFY(writeFile(path, QByteArray("\x00\xff\r\n", 4)));
+    showWindow();
+    QVERIFY(test::click(files(), QStringLiteral("r1.dat")));
+    test::retype(pathBox(), path);
+    pressOk();
+    QCOMPARE(m_text.bytes(), QByteArray("\x00\xff\r\n", 4));
+    QVERIFY(windowGone());
+}
+
+void OpenWindowTest::doubleClickLoadsTheFile()
+{
+    showWindow();
+    QVERIFY(test::doubleClick(files(), QStringLiteral("R2.DAT")));
+    QCOMPARE(m_text.bytes(), QByteArray("3 19.9\r\n\r\n"));
+    QVERIFY(windowGone());
+}
+
+void OpenWindowTest::closingWithoutOkChangesNothing()
+{
+    QSignalSpy replaced(&m_text, &ReadingText::replaced);
+    showWindow();
+    QVERIFY(test::click(files(), QStringLiteral("r1.dat")));
+    m_slot.window()->close();
+    QVERIFY(windowGone());
+    QCOMPARE(m_text.bytes(), QByteArray("before"));
+    QCOMPARE(replaced.count(), 0);
+}
+
+void OpenWindowTest::freshWindowStartsOver()
+{
+    showWindow();
+    QVERIFY(test::doubleClick(folders(), QStringLiteral("data")));
+    test::retype(patternBox()->lineEdit(), QStringLiteral("*.*"));
+    QVERIFY(test::doubleClick(files(), QStringLiteral("d1.dat")));
+    QVERIFY(windowGone());
+    QCOMPARE(m_text.bytes(), QByteArray("d1\r\n"));
+
+    showWindow();
+    QCOMPARE(folders()->path(), native());
+    QCOMPARE(patternBox()->currentText(), QStringLiteral("*.dat"));
+    QCOMPARE(test::texts(files()), names({"r1.dat", "R2.DAT"}));
+    QCOMPARE(pathBox()->text(), native(QStringLiteral("temp.dat")));
+}
+
+void OpenWindowTest::failedLoadKeepsEverything_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing temp.dat") << ""
+                                      << "No such file or directory";
+    QTest::newRow("missing file typed") << "gone.dat"
+                                        << "No such file or directory";
+    QTest::newRow("folder given as the file") << "data"
+                                              << "it is a folder, not a file";
+    QTest::newRow("file over 64 MiB") << "huge.dat"
+                                      << "the file is 67108865 bytes long; files over 67108864 "
+                                         "bytes are not loaded";
+}
+
+void OpenWindowTest::failedLoadKeepsEverything()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, reason);
+    QFile huge(native(QStringLiteral("huge.dat")));
+    QVERIFY(huge.open(QIODevice::WriteOnly));
+    QVERIFY(huge.resize(readingfile::MaxLoadSize + 1));
+    huge.close();
+
+    QSignalSpy replaced(&m_text, &ReadingText::replaced);
+    showWindow();
+    if (!typed.isEmpty())
+        test::retype(pathBox(), native(typed));
+    const QString path = pathBox()->text();
+    test::ModalWatcher watcher;
+    pressOk();
+
+    QCOMPARE(watcher.boxes().size(), 1);
+    QCOMPARE(watcher.boxes()[0].title, QStringLiteral("Tarvix"));
+    QCOMPARE(watcher.boxes()[0].text,
+             QStringLiteral("The readings could not be loaded from %1: %2").arg(path, reason));
+    QVERIFY(m_slot.window());
+    QVERIFY(m_slot.window()->isVisible());
+    QCOMPARE(pathBox()->text(), path);
+    QCOMPARE(m_text.bytes(), QByteArray("before"));
+    QCOMPARE(replaced.count(), 0);
+}
+
+QTEST_MAIN(OpenWindowTest)
+#include "tst_open_window.moc"
