@@ -1,6 +1,7 @@
 #include "open_window.h"
 
 #include "app/reading_text.h"
+#include "browsing.h"
 #include "join_path.h"
 #include "platform/windows.h"
 #include "reading_file.h"
@@ -38,21 +39,13 @@ void OpenWindow::Form_Load()
     m_ui->cmbext->addItems(
         {QStringLiteral("*.txt"), QStringLiteral("*.dat"), QStringLiteral("*.*")});
     m_ui->cmbext->setCurrentIndex(1);
-    QString reason;
-    if (!m_ui->Dir1->setPath(QString(), &reason)) {
-        messageBox(this, QStringLiteral("The working folder cannot be listed: %1").arg(reason));
-    }
+    browsing::startAtWorkingFolder(*m_ui->Dir1, this);
     m_ui->Text1->setText(joinPath(m_ui->Dir1->path(), proposedName()));
 }
 
 void OpenWindow::Drive1_Change()
 {
-    const QString drive = m_ui->Drive1->drive();
-    QString reason;
-    if (!m_ui->Dir1->setDrive(drive, &reason)) {
-        messageBox(this, QStringLiteral("The drive %1 cannot be read: %2").arg(drive, reason));
-        m_ui->Drive1->showDriveOf(m_ui->Dir1->path());
-    }
+    browsing::followDrive(*m_ui->Drive1, *m_ui->Dir1, this);
 }
 
 void OpenWindow::Dir1_Change()
