@@ -19,7 +19,7 @@ namespace tvx {
 
 MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     : QMainWindow(parent), m_ui(std::make_unique<Ui::main>()), m_comm(std::move(comm)),
-      m_portLink(std::make_unique<PortLink>(*m_comm))
+      m_portLink(std::make_unique<PortLink>(*m_comm)), m_printer(std::make_unique<SystemPrinter>())
 {
     m_ui->setupUi(this);
     m_view = std::make_unique<ReadingView>(m_text, *m_ui->txtreading);
@@ -37,7 +37,6 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_ui->mnusave, &QAction::triggered, this, &MainWindow::mnusave_Click);
     connect(m_ui->mnuhelp, &QAction::triggered, this, &MainWindow::mnuhelp_Click);
     connect(m_ui->mnuabout, &QAction::triggered, this, &MainWindow::mnuabout_Click);
-    m_printer = std::make_unique<SystemPrinter>();
     connect(m_ui->mnuprint, &QAction::triggered, this, &MainWindow::mnuprint_Click);
     connect(m_ui->mnusetup, &QAction::triggered, this, &MainWindow::mnusetup_Click);
     connect(m_comm.get(), &SerialControl::deviceLost, this,

@@ -1,10 +1,10 @@
 #include "app/main_window.h"
 #include "files/open_window.h"
 #include "files/save_window.h"
-#include "support/fake_printer.h"
 #include "port/config_file.h"
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
+#include "support/fake_printer.h"
 #include "support/fake_serial_control.h"
 #include "support/modal_watcher.h"
 
@@ -110,7 +110,8 @@ void TestCaptureWindow::saveDuringCaptureTakesTextSoFar()
 {
     m_comm->feed(QByteArray(40, 'a'));
     m_main->mnusave_Click();
-    m_main->saveWindow()->findChild<QLineEdit *>(QStringLiteral("txtfilename"))
+    m_main->saveWindow()
+        ->findChild<QLineEdit *>(QStringLiteral("txtfilename"))
         ->setText(QStringLiteral("partial.dat"));
     m_main->saveWindow()->cmdsaveok_Click();
     QVERIFY(m_main->capturing());
@@ -130,7 +131,8 @@ void TestCaptureWindow::openDuringCaptureKeepsCapturing()
     file.close();
     m_comm->feed(QByteArray(40, 'a'));
     m_main->mnuopen_Click();
-    m_main->openWindow()->findChild<QLineEdit *>(QStringLiteral("Text1"))
+    m_main->openWindow()
+        ->findChild<QLineEdit *>(QStringLiteral("Text1"))
         ->setText(QDir::current().absoluteFilePath(file.fileName()));
     m_main->openWindow()->direct();
     QCOMPARE(m_main->readingText().bytes(), QByteArray("earlier readings\r\n"));
