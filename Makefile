@@ -7,11 +7,16 @@ JOBS ?= $(shell nproc)
 BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev \
                  qt6-qpa-plugins fonts-liberation
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
-                poppler-utils
+                poppler-utils imagemagick desktop-file-utils
+# dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
+PACKAGE_PACKAGES = dpkg-dev file
+
+# Where make install puts the program (sudo is used when that place is not writable).
+PREFIX ?= /usr/local
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps build run test demo bench clean
+.PHONY: all deps test-deps build run test demo bench install package screenshot clean
 
 all: build
 
@@ -43,6 +48,21 @@ run: build
 test: test-deps build
 	$(SUDO) bash tests/print/cups-setup.sh || echo "No CUPS: tst_printer_cups will tell."
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The program, tarvix-sim, the desktop entry and the icons under $(PREFIX); DESTDIR is honoured.
+install: build
+	@place="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$place" ]; do place=$$(dirname "$$place"); done; \
+	  if [ -w "$$place" ]; then sudo=; else sudo="$(SUDO)"; fi; \
+	  $$sudo env DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package, $(BUILD)/tarvix_<version>_<arch>.deb: sudo apt install ./$(BUILD)/tarvix_*.deb
+package: build
+	$(call install_missing,$(PACKAGE_PACKAGES))
+	cd $(BUILD) && cpack -G DEB
+
+# Remakes docs/screenshot.png, the README's picture of the main window after a capture.
+screenshot: test-deps build
+	tools/screenshot.sh $(BUILD) docs/screenshot.png
 
 # A capture within seconds, with the instrument simulator on a pseudo-terminal.
 demo: build

@@ -1,5 +1,6 @@
 #include "serial_port.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QStringList>
 #include <QtGlobal>
@@ -244,8 +245,14 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     port.setReadBufferSize(0); // unbounded: nothing is dropped while the program is busy
     if (!port.open(QIODevice::ReadWrite)) {
         *reason = port.errorString();
-        if (port.error() == QSerialPort::PermissionError)
-            *reason += QStringLiteral(" \u2014 is the user in the dialout group?");
+        // Qt reports a port locked by another program as a permission error too; only a
+        // device the user may not open at all points at the dialout group.
+        if (port.error() == QSerialPort::PermissionError) {
+            const QFileInfo file(device);
+            *reason += file.isReadable() && file.isWritable()
+                           ? QStringLiteral(" \u2014 is the port in use by another program?")
+                           : QStringLiteral(" \u2014 is the user in the dialout group?");
+        }
         port.clearError();
         return false;
     }

@@ -1,0 +1,298 @@
+#!/usr/bin/env bash
+# End-to-end tests of the built (or installed) program, used as a user uses it: under an X
+# server of its own, in a fresh working folder, with COM1 on a pseudo-terminal that tarvix-sim
+# drives, and only keys and clicks (xdotool) to work it.
+#
+#     e2e.sh <case> <tarvix> <tarvix-sim> <source folder>
+#
+# TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
+# /usr/bin/tarvix, for example).
+# Cases: command-line, start-up, capture-files, print. Exit status 0 passed, 1 failed, 77
+# skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
+set -euo pipefail
+
+case_name=$1
+program=$(realpath "${TARVIX_E2E_PROGRAM:-$2}")
+sim=$(realpath "$3")
+sources=$(realpath "$4")
+here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+# shellcheck source-path=SCRIPTDIR source=session.sh
+source "$here/session.sh"
+
+main_title='Tarvix Conectivity'
+port_ui="$sources/src/port/port_selection_window.ui"
+save_ui="$sources/src/files/save_window.ui"
+open_ui="$sources/src/files/open_window.ui"
+# The port number file for COM1: "1", CR LF, an empty line.
+write_com1_cfg()
+{
+    printf '1\r\n\r\n' >"$1"
+}
+
+skip()
+{
+    if [ -n "${CI:-}" ]; then
+        echo "FAIL (CI): $*" >&2
+        exit 1
+    fi
+    echo "SKIP: $*"
+    exit 77
+}
+
+require()
+{
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed (make test-deps)"
+    done
+}
+
+# bytes_of <file>: its bytes in hexadecimal, for messages and comparisons.
+bytes_of()
+{
+    od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'
+}
+
+# same_bytes <expected> <actual> <what>
+same_bytes()
+{
+    [ -f "$2" ] || fail "$3: $2 was not written"
+    if ! cmp -s "$1" "$2"; then
+        fail "$3: $2 differs from what was expected: $(cmp "$1" "$2" 2>&1 | head -n 1)" \
+            "($(stat -c %s "$2") bytes, expected $(stat -c %s "$1"))"
+    fi
+}
+
+# write_readings <count> <marker> [end of the last but one line]: a transmission of the
+# instrument, numbered readings with CR LF, a few bytes above 127 (µ, °) and by default a line
+# ended by LF alone, which must all come through unchanged.
+write_readings()
+{
+    local count=$1 marker=$2 end=${3:-'\n'} i
+    {
+        printf 'TARVIX-1M %s\r\n' "$marker"
+        for ((i = 1; i <= count; i++)); do
+            printf ' %03d     %d.%02d mg\r\n' "$i" $((20 + i % 7)) $((i * 37 % 100))
+            if ((i % 25 == 0)); then
+                printf ' %03d     %d.%d \xb5g  21.5\xb0C\r\n' "$i" $((i / 5)) $((i % 10))
+            fi
+        done
+        printf 'END OF MEMORY%b' "$end"
+        printf 'TOTAL %d\r\n' "$count"
+    }
+}
+
+file_exists_with_size()
+{
+    [ -f "$1" ] && [ "$(stat -c %s "$1")" -ge "$2" ]
+}
+
+# The main window with the program idle after start-up (tvx.cfg names COM1).
+start_with_com1()
+{
+    write_com1_cfg "$session_work/run/tvx.cfg"
+    start_program
+    main=$(wait_window "$main_title")
+}
+
+# save_as <main window> <name>: File > Save (Ctrl+S), the name typed over "temp.dat", Ok. The
+# window closes once the file is written.
+save_as()
+{
+    local save
+    press "$1" ctrl+s
+    save=$(wait_window 'File Save')
+    type_into_control "$save" "$save_ui" txtfilename "$2"
+    click_control "$save" "$save_ui" cmdsaveok
+    wait_window_gone 'File Save'
+}
+
+# open_file <main window> <path>: File > Open (Ctrl+O), the path typed into the path box, OK.
+open_file()
+{
+    local open
+    press "$1" ctrl+o
+    open=$(wait_window 'File Open')
+    type_into_control "$open" "$open_ui" Text1 "$2"
+    click_control "$open" "$open_ui" cmdok
+    wait_window_gone 'File Open'
+}
+
+# exit_program <main window>: File > Exit by its shortcut; the program ends at once, status 0.
+exit_program()
+{
+    press "$1" ctrl+x
+    wait_program_end
+    [ "$session_program_exit" = 0 ] || fail "the program ended with status $session_program_exit"
+}
+
+# --version and --help answer on standard output without any display; other arguments are
+# ignored and the program starts as always.
+case_command_line()
+{
+    local out
+    out=$(cd "$session_work/run" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        "$program" --version 2>"$session_work/version.err") ||
+        fail "--version ended with status $?: $(cat "$session_work/version.err")"
+    [[ "$out" =~ ^tarvix\ [0-9]+\.[0-9]+ ]] || fail "--version printed \"$out\""
+    [ "$(echo "$out" | wc -l)" = 1 ] || fail "--version printed more than one line: $out"
+    [ ! -s "$session_work/version.err" ] ||
+        fail "--version wrote to standard error: $(cat "$session_work/version.err")"
+
+    out=$(cd "$session_work/run" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        "$program" --help 2>"$session_work/help.err") ||
+        fail "--help ended with status $?: $(cat "$session_work/help.err")"
+    for text in 'Usage: tarvix' '--version' '--help' 'tvx.cfg' 'TARVIX_COM'; do
+        grep -qF -- "$text" <<<"$out" || fail "--help does not mention $text: $out"
+    done
+    [ -z "$(ls -A "$session_work/run")" ] || fail "--version or --help left files behind"
+
+    # Unknown options and stray words change nothing: start-up as without tvx.cfg.
+    start_sim --delay 600000
+    start_program --no-such-option stray -x
+    wait_window 'File Error' >/dev/null
+}
+
+# Start-up without tvx.cfg: the "File Error" box, then the port selection window with the main
+# window hidden; Ok on the free COM1 writes tvx.cfg and shows the main window.
+case_start_up()
+{
+    local box port
+    start_sim --delay 600000
+    start_program
+    box=$(wait_window 'File Error')
+    window_gone 'Port selection' || fail "the port selection window came before the message"
+    window_gone "$main_title" || fail "the main window is shown behind the message"
+
+    press "$box" Return
+    wait_window_gone 'File Error'
+    port=$(wait_window 'Port selection')
+    window_gone "$main_title" || fail "the main window is shown beside the port selection"
+    [ ! -e "$session_work/run/tvx.cfg" ] || fail "tvx.cfg was written before Ok"
+
+    click_control "$port" "$port_ui" cmdok
+    main=$(wait_window "$main_title")
+    wait_window_gone 'Port selection'
+    poll 10 "tvx.cfg" file_exists_with_size "$session_work/run/tvx.cfg" 5
+    [ "$(bytes_of "$session_work/run/tvx.cfg")" = '31 0d 0a 0d 0a' ] ||
+        fail "tvx.cfg holds $(bytes_of "$session_work/run/tvx.cfg"), not 31 0d 0a 0d 0a"
+    exit_program "$main"
+}
+
+# A transmission of a few KB at 1200 baud, captured, saved through the save window and
+# compared byte for byte; then opened through the open window and saved again.
+case_capture_files()
+{
+    local run="$session_work/run" sent="$session_work/sent.txt" bytes seconds
+    write_readings 120 "capture-$$" >"$sent"
+    bytes=$(stat -c %s "$sent")
+    ((bytes >= 2048)) || fail "the transmission is only $bytes bytes"
+    # 1200 baud with 8N1 carries 120 characters a second; the capture ends 1.3 s after the
+    # last of them. The deadline leaves room for a loaded machine.
+    seconds=$((bytes / 120 + 30))
+
+    # The instrument sends a second from now; what comes before the program has opened the
+    # port waits in the terminal.
+    start_sim --file "$sent" --delay 1000
+    start_with_com1
+    wait_capture "$main" "$seconds"
+
+    save_as "$main" readings.dat
+    { cat "$sent"; printf '\r\n'; } >"$session_work/expected.dat"
+    same_bytes "$session_work/expected.dat" "$run/readings.dat" "the saved capture"
+
+    # The file's bytes, its CR LF included, become the reading text; saving it again adds
+    # one more CR LF.
+    open_file "$main" "$run/readings.dat"
+    save_as "$main" again.dat
+    { cat "$sent"; printf '\r\n\r\n'; } >"$session_work/expected-again.dat"
+    same_bytes "$session_work/expected-again.dat" "$run/again.dat" "the file opened and saved again"
+    same_bytes "$session_work/expected.dat" "$run/readings.dat" "the opened file"
+    exit_program "$main"
+}
+
+# Where cups-pdf puts the jobs of this user: the Out setting of its configuration.
+cups_pdf_folder()
+{
+    local user home out
+    user=$(id -un)
+    home=$(getent passwd "$user" | cut -d: -f6)
+    out=$(sed -n 's/^[[:space:]]*Out[[:space:]]\+//p' /etc/cups/cups-pdf.conf 2>/dev/null | tail -n 1)
+    out=${out:-/var/spool/cups-pdf/\$\{USER\}}
+    out=${out//\$\{HOME\}/$home}
+    out=${out//\$\{USER\}/$user}
+    echo "$out"
+}
+
+# The newest PDF of the folder written since the mark that holds the text; its path goes to
+# $report_pdf.
+find_report()
+{
+    local folder=$1 mark=$2 marker=$3 pdf
+    while IFS= read -r -d '' pdf; do
+        if pdftotext -layout "$pdf" - 2>/dev/null | grep -qF -- "$marker"; then
+            report_pdf=$pdf
+            return 0
+        fi
+    done < <(find "$folder" -maxdepth 1 -name '*.pdf' -newer "$mark" -print0 2>/dev/null)
+    return 1
+}
+
+# File > Print (Ctrl+P) of an opened reading file goes to the printing service's default
+# printer, here the CUPS queue tarvix-pdf whose device writes PDF files.
+case_print()
+{
+    local readings="$session_work/run/report.dat" folder marker
+    require lpstat pdftotext
+    unset CUPS_SERVER
+    lpstat -r 2>/dev/null | grep -q 'scheduler is running' ||
+        skip "no CUPS scheduler (tests/print/cups-setup.sh starts it, as root)"
+    lpstat -v tarvix-pdf >/dev/null 2>&1 ||
+        skip "no CUPS queue tarvix-pdf (tests/print/cups-setup.sh makes it, as root)"
+    folder=$(cups_pdf_folder)
+    # The program prints to the default printer; this one is chosen for its process only.
+    export LPDEST=tarvix-pdf
+
+    marker="print-$$-$RANDOM"
+    write_readings 12 "$marker" '\r\n' >"$readings"
+    start_sim --delay 600000
+    start_with_com1
+    open_file "$main" "$readings"
+
+    # Every PDF of this job is newer than the mark, even where file times have whole seconds.
+    touch -d "@$(($(date +%s) - 1))" "$session_work/print-mark"
+    press "$main" ctrl+p
+    poll 90 "a PDF of the report in $folder" find_report "$folder" "$session_work/print-mark" "$marker"
+    window_gone Tarvix || fail "printing showed a message"
+
+    # What the report shows, blanks collapsed: heading, blank line, the readings line by line
+    # as their CR LF divide them, a blank line for the CR LF that ends the file, "Report Over".
+    pdftotext -layout "$report_pdf" - | sed 's/[[:space:]]\+/ /g; s/^ //; s/ $//' |
+        sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' >"$session_work/report.txt"
+    {
+        echo 'ID Reading'
+        echo
+        tr -d '\r' <"$readings" | iconv -f latin1 -t utf-8 | sed 's/[[:space:]]\+/ /g; s/^ //; s/ $//'
+        echo
+        echo 'Report Over'
+    } >"$session_work/report-expected.txt"
+    if ! diff -u "$session_work/report-expected.txt" "$session_work/report.txt" >&2; then
+        fail "the printed report differs from the reading text ($report_pdf)"
+    fi
+    rm -f "$report_pdf"
+    exit_program "$main"
+}
+
+require Xvfb xdotool xdpyinfo import
+session_start "$program" "$sim"
+case "$case_name" in
+command-line) case_command_line ;;
+start-up) case_start_up ;;
+capture-files) case_capture_files ;;
+print) case_print ;;
+*)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+echo "PASS: $case_name"

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# What `cmake --install` puts in place, checked in a scratch prefix: exactly the program, the
+# simulator, the desktop entry and the icons, nothing outside the prefix, an entry that
+# desktop-file-validate accepts and names what is installed, and icons of their sizes.
+#
+#     install.sh <build folder> <version>
+set -euo pipefail
+
+build=$(realpath "$1")
+version=$2
+sizes=(16 22 24 32 48 64 128 256)
+
+fail()
+{
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarvix-install.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+prefix="$scratch/prefix"
+manifest="$scratch/manifest"
+
+# DESTDIR stays out of it: the prefix alone must hold everything.
+env -u DESTDIR cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
+    fail "cmake --install failed: $(cat "$scratch/install.log")"
+cp "$build/install_manifest.txt" "$manifest"
+
+{
+    echo bin/tarvix
+    echo bin/tarvix-sim
+    echo share/applications/tarvix.desktop
+    for size in "${sizes[@]}"; do
+        echo "share/icons/hicolor/${size}x${size}/apps/tarvix.png"
+    done
+} | sort >"$scratch/expected"
+
+while read -r path || [ -n "$path" ]; do
+    case "$path" in
+    "$prefix"/*) echo "${path#"$prefix"/}" ;;
+    *) fail "installed outside the prefix: $path" ;;
+    esac
+done <"$manifest" | sort >"$scratch/installed"
+diff -u "$scratch/expected" "$scratch/installed" >&2 || fail "the installed files differ"
+# Nothing more than the manifest says, either.
+(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) >"$scratch/found"
+diff -u "$scratch/expected" "$scratch/found" >&2 || fail "files under the prefix differ"
+
+desktop="$prefix/share/applications/tarvix.desktop"
+if command -v desktop-file-validate >/dev/null; then
+    out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
+    [ -z "$out" ] || fail "desktop-file-validate: $out"
+elif [ -n "${CI:-}" ]; then
+    fail "desktop-file-validate is missing (package desktop-file-utils)"
+fi
+entry()
+{
+    sed -n "s/^$1=//p" "$desktop"
+}
+[ "$(entry Name)" = "Tarvix Conectivity" ] || fail "the entry's Name is $(entry Name)"
+[[ ";$(entry Categories)" == *";Utility;"* ]] || fail "the entry is not in Utility"
+[ -x "$prefix/bin/$(entry Exec)" ] || fail "the entry runs $(entry Exec), which is not installed"
+[ -f "$prefix/share/icons/hicolor/48x48/apps/$(entry Icon).png" ] ||
+    fail "the entry's icon $(entry Icon) is not installed"
+
+for size in "${sizes[@]}"; do
+    icon="$prefix/share/icons/hicolor/${size}x${size}/apps/tarvix.png"
+    [ "$(identify -format '%m %w %h' "$icon")" = "PNG $size $size" ] ||
+        fail "$icon: $(identify "$icon")"
+done
+
+out=$(env -u DISPLAY "$prefix/bin/tarvix" --version) || fail "the installed tarvix --version failed"
+[ "$out" = "tarvix $version" ] || fail "the installed tarvix --version printed \"$out\""
+echo "PASS: install layout"

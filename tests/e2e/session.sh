@@ -1,0 +1,301 @@
+# shellcheck shell=bash disable=SC2034 # some variables are for the scripts that source it
+# A desktop session for the real program, as a user has it: an X server of its own (Xvfb), the
+# instrument simulator on a pseudo-terminal mapped to COM1, the program started in a fresh
+# working folder, and xdotool to press keys and click. Sourced by tests/e2e/e2e.sh and
+# tools/screenshot.sh; bash only.
+#
+# Needs: Xvfb, xdotool, xdpyinfo (x11-utils), ImageMagick's import.
+#
+# Every wait polls with a deadline; nothing sleeps for a fixed long time.
+
+session_program=
+session_sim=
+session_work=
+session_xvfb_pid=
+session_sim_pid=
+session_program_pid=
+session_program_exit=
+
+# The main window's client area under its menu bar, and the reading area inside it (pixels).
+readonly main_client_height=424
+readonly reading_left=72
+readonly reading_top=40
+
+# session_start <tarvix> <tarvix-sim>: X server up, fresh working folder made.
+session_start()
+{
+    session_program=$(realpath "$1")
+    session_sim=$(realpath "$2")
+    session_work=$(mktemp -d "${TMPDIR:-/tmp}/tarvix-e2e.XXXXXX")
+    # The program's working folder, empty: no tvx.cfg, no reading files.
+    mkdir "$session_work/run" "$session_work/runtime"
+    chmod 700 "$session_work/runtime"
+    trap session_cleanup EXIT
+    start_x
+}
+
+# Ends whatever the session started, by process id.
+session_stop()
+{
+    local pid
+    for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
+        if [ -n "$pid" ]; then
+            kill "$pid" 2>/dev/null || true
+        fi
+    done
+    for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
+        if [ -n "$pid" ]; then
+            wait "$pid" 2>/dev/null || true
+        fi
+    done
+    session_program_pid='' session_sim_pid='' session_xvfb_pid=''
+}
+
+# read_first_line <seconds> <command...>: starts the command in the background with its standard
+# output on a pipe and reads the first line it writes into $first_line; the command's process
+# id ends in $started_pid.
+read_first_line()
+{
+    local seconds=$1 fifo="$session_work/first-line" pipe
+    shift
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    # Held open for reading and writing, the pipe never blocks the opening, whatever the
+    # command does.
+    exec {pipe}<>"$fifo"
+    "$@" >"$fifo" &
+    started_pid=$!
+    first_line=
+    read -r -t "$seconds" -u "$pipe" first_line || true
+    exec {pipe}<&-
+    rm -f "$fifo"
+}
+
+# An X server on a free display: Xvfb picks the number itself and tells it on a descriptor.
+# -noreset: by default the server resets whenever its last client leaves, and refuses
+# connections meanwhile; every xdotool call is such a client.
+start_x()
+{
+    read_first_line 20 xvfb_on_stdout
+    session_xvfb_pid=$started_pid
+    local display=$first_line
+    if [ -z "$display" ]; then
+        fail "Xvfb did not start: $(cat "$session_work/xvfb.log")"
+    fi
+    export DISPLAY=":$display"
+    # Wait until the server answers.
+    poll 20 "the X server on $DISPLAY" xdpyinfo
+}
+
+xvfb_on_stdout()
+{
+    exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>&1 >/dev/null \
+        2>"$session_work/xvfb.log"
+}
+
+# start_sim [tarvix-sim options...]: the simulated instrument on a new pseudo-terminal; its
+# device path ends in $sim_device.
+start_sim()
+{
+    read_first_line 20 sim_on_stdout "$@"
+    session_sim_pid=$started_pid
+    sim_device=$first_line
+    if [ -z "$sim_device" ] || [ ! -e "$sim_device" ]; then
+        fail "tarvix-sim gave no device: $(cat "$session_work/sim.err")"
+    fi
+}
+
+sim_on_stdout()
+{
+    exec "$session_sim" "$@" 2>"$session_work/sim.err"
+}
+
+# start_program [arguments...]: the program in the working folder, COM1 on the simulator.
+start_program()
+{
+    (
+        cd "$session_work/run" || exit
+        exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$session_work/runtime" \
+            TARVIX_COM1="$sim_device" "$session_program" "$@"
+    ) >"$session_work/tarvix.out" 2>"$session_work/tarvix.err" &
+    session_program_pid=$!
+}
+
+# Waits until the program has ended; its exit status is then in $session_program_exit.
+wait_program_end()
+{
+    poll 20 "the program to end" program_ended
+    session_program_exit=0
+    wait "$session_program_pid" || session_program_exit=$?
+    session_program_pid=''
+}
+
+program_ended()
+{
+    # Ended and not yet reaped, it is a zombie.
+    ! kill -0 "$session_program_pid" 2>/dev/null ||
+        grep -q '^State:[[:space:]]*Z' "/proc/$session_program_pid/status" 2>/dev/null
+}
+
+fail()
+{
+    echo "FAIL: $*" >&2
+    if [ -n "${DISPLAY:-}" ] && [ -n "$session_work" ]; then
+        echo "Windows on screen:" >&2
+        visible_windows >&2 || true
+        import -window root "$session_work/failure.png" 2>/dev/null &&
+            echo "Screen: $session_work/failure.png" >&2
+    fi
+    if [ -s "$session_work/tarvix.err" ]; then
+        echo "The program's standard error:" >&2
+        cat "$session_work/tarvix.err" >&2
+    fi
+    if [ -n "$session_work" ]; then
+        echo "Kept: $session_work" >&2
+        touch "$session_work/.keep"
+    fi
+    exit 1
+}
+
+# poll <seconds> <what> <command...>: runs the command every 100 ms until it succeeds.
+poll()
+{
+    local seconds=$1 what=$2
+    shift 2
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        if ((SECONDS >= deadline)); then
+            fail "waited ${seconds} s for $what"
+        fi
+        if [ -n "$session_program_pid" ] && program_ended && [ "$1" != program_ended ]; then
+            fail "the program ended while waiting for $what"
+        fi
+        sleep 0.1
+    done
+}
+
+visible_windows()
+{
+    local id
+    for id in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+        echo "$id $(xdotool getwindowname "$id")"
+    done
+}
+
+# The visible top-level window of exactly this title.
+window_of()
+{
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
+}
+
+window_shown()
+{
+    [ -n "$(window_of "$1")" ]
+}
+
+window_gone()
+{
+    [ -z "$(window_of "$1")" ]
+}
+
+# wait_window <title> [seconds]: prints the window id once it is on screen.
+wait_window()
+{
+    poll "${2:-20}" "the window \"$1\"" window_shown "$1"
+    window_of "$1"
+}
+
+wait_window_gone()
+{
+    poll "${2:-20}" "the window \"$1\" to close" window_gone "$1"
+}
+
+# There is no window manager: keyboard focus is given to a window directly.
+focus()
+{
+    xdotool windowfocus --sync "$1"
+}
+
+# press <window> <keys...>: key presses (xdotool names, e.g. ctrl+s, Return) in that window.
+press()
+{
+    local window=$1
+    shift
+    focus "$window"
+    xdotool key --clearmodifiers "$@"
+}
+
+# click <window> <x> <y>: a left click at a point of the window.
+click()
+{
+    focus "$1"
+    xdotool mousemove --sync --window "$1" "$2" "$3" click 1
+}
+
+# control_centre <form.ui> <objectName>: "x y", the centre of a control of a window as its
+# Designer file lays it out (window pixels; for controls placed directly on the window).
+control_centre()
+{
+    awk -v name="$2" '
+        index($0, "name=\"" name "\"") { found = 1 }
+        found && match($0, /<rect><x>[0-9]+<\/x><y>[0-9]+<\/y><width>[0-9]+<\/width><height>[0-9]+</) {
+            split(substr($0, RSTART, RLENGTH), v, /[<>]/)
+            print int(v[5] + v[13] / 2), int(v[9] + v[17] / 2)
+            exit
+        }' "$1"
+}
+
+# click_control <window> <form.ui> <objectName>
+click_control()
+{
+    local x y
+    read -r x y < <(control_centre "$2" "$3")
+    [ -n "$y" ] || fail "no control $3 in $2"
+    click "$1" "$x" "$y"
+}
+
+# type_into_control <window> <form.ui> <objectName> <text>: selects what the text box holds and
+# types over it.
+type_into_control()
+{
+    click_control "$1" "$2" "$3"
+    xdotool key --clearmodifiers ctrl+a
+    xdotool type --clearmodifiers --delay 10 "$4"
+}
+
+# The reading area shows its own (text) background while it is shown; during a capture it is
+# hidden and the window's background shows in its place. Compares a point inside the area's
+# left margin, where no letter is drawn and far below the capture notice, with a point of the
+# window's background left of it.
+reading_area_shown()
+{
+    local window=$1 height y pixels
+    height=$(xdotool getwindowgeometry --shell "$window" | sed -n 's/^HEIGHT=//p')
+    y=$((height - main_client_height + reading_top + 360))
+    pixels=$(import -window "$window" \
+        -format "%[hex:p{20,$y}] %[hex:p{$((reading_left + 2)),$y}]" info:)
+    [ -n "$pixels" ] && [ "${pixels% *}" != "${pixels#* }" ]
+}
+
+reading_area_hidden()
+{
+    ! reading_area_shown "$1"
+}
+
+# wait_capture <main window> <seconds>: a capture starts (the reading area disappears behind
+# the notice) and ends (the reading area shows the readings again).
+wait_capture()
+{
+    poll 30 "a capture to start" reading_area_hidden "$1"
+    poll "$2" "the capture to end" reading_area_shown "$1"
+}
+
+# Removes the working folder unless a failure kept it for a look (fail can run in a
+# subshell, so the mark is a file).
+session_cleanup()
+{
+    session_stop
+    if [ -n "$session_work" ] && [ ! -e "$session_work/.keep" ]; then
+        rm -rf "$session_work"
+    fi
+}

@@ -1,0 +1,70 @@
+// The program's command line: --version and --help are answered, every other argument is
+// ignored, whatever else a desktop or a user puts there.
+
+#include "command_line.h"
+
+#include <QTest>
+
+using Request = QString; // "run", "version" or "help"
+
+namespace {
+
+Request requestOf(const QStringList &arguments)
+{
+    const auto answer = tvx::commandLineAnswer(QStringList{QStringLiteral("tarvix")} + arguments,
+                                               QStringLiteral("1.2"));
+    if (!answer)
+        return QStringLiteral("run");
+    if (answer->startsWith(QLatin1String("Usage: tarvix")))
+        return QStringLiteral("help");
+    return *answer == QLatin1String("tarvix 1.2\n") ? QStringLiteral("version") : *answer;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void request_data();
+    void request();
+};
+
+void TestCommandLine::request_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Request>("expected");
+
+    const auto list = [](const char *words) {
+        return QString::fromLatin1(words).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
+    const Request run = QStringLiteral("run");
+    const Request version = QStringLiteral("version");
+    const Request help = QStringLiteral("help");
+
+    QTest::newRow("none") << QStringList() << run;
+    QTest::newRow("--version") << list("--version") << version;
+    QTest::newRow("-v") << list("-v") << version;
+    QTest::newRow("--help") << list("--help") << help;
+    QTest::newRow("-h") << list("-h") << help;
+    QTest::newRow("-?") << list("-?") << help;
+    QTest::newRow("help wins over version") << list("--version --help") << help;
+    QTest::newRow("after unknown options") << list("--bogus -x --version") << version;
+    QTest::newRow("after a stray word") << list("readings.dat --help") << help;
+    // Qt's own options are single-dash words; their letters are no options of the program.
+    QTest::newRow("-stylesheet holds an h") << list("-stylesheet dark.qss") << run;
+    QTest::newRow("-reverse holds a v") << list("-reverse") << run;
+    QTest::newRow("unknown options") << list("--bogus -x --port=2") << run;
+    QTest::newRow("stray words") << list("COM1 readings.dat") << run;
+    QTest::newRow("a file named like an option after --") << list("-- --version") << run;
+    QTest::newRow("--help with a value") << list("--help=all") << help;
+}
+
+void TestCommandLine::request()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Request, expected);
+    QCOMPARE(requestOf(arguments), expected);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_command_line.moc"

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Checks the Debian package the way a user meets it, on this machine, as root: installs it with
+# apt, runs the installed program from outside the project with the project folder hidden (an
+# empty folder mounted over it, in a mount namespace of its own), as if the project had never
+# been built here, then removes it and checks that nothing of it is left.
+#
+#     sudo tools/check-deb.sh build/tarvix_*.deb
+#
+# Changes the machine: the package is installed and removed again. Needs what make test-deps
+# installs (Xvfb, xdotool, ImageMagick, CUPS with the queue tarvix-pdf for the printing case).
+set -euo pipefail
+
+deb=$(realpath "$1")
+project=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
+
+fail()
+{
+    echo "FAIL: $*" >&2
+    exit 1
+}
+step()
+{
+    echo "== $*"
+}
+
+[ "$(id -u)" = 0 ] || fail "run as root: the package is installed and removed"
+if dpkg-query -W -f='${Status}' tarvix 2>/dev/null | grep -q 'ok installed'; then
+    fail "tarvix is installed already; remove it first"
+fi
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarvix-deb.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+# Everything named after the program, outside the project, the scratch space, the package
+# manager's own records and the PDF files of printing.
+traces()
+{
+    find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /run \
+        -o -path "$project" -o -path /var/lib/dpkg -o -path /var/lib/apt -o -path /var/cache \
+        -o -path /var/log -o -path /var/spool/cups-pdf -o -path "$HOME/PDF" \) -prune -o -iname '*tarvix*' -print 2>/dev/null | sort
+}
+traces >"$scratch/before"
+
+step "apt install $deb"
+DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >"$scratch/apt-install.log" 2>&1 ||
+    fail "apt install failed: $(tail -n 20 "$scratch/apt-install.log")"
+grep -E '^(The following|  )' "$scratch/apt-install.log" || true
+dpkg -L tarvix | sort >"$scratch/files"
+echo "Installed:"
+while read -r path; do [ -f "$path" ] && echo "  $path"; done <"$scratch/files"
+
+step "the binaries load only libraries of the package's dependencies"
+for binary in /usr/bin/tarvix /usr/bin/tarvix-sim; do
+    if readelf -d "$binary" | grep -Eq 'RPATH|RUNPATH'; then
+        fail "$binary carries a library path: $(readelf -d "$binary" | grep -E 'RPATH|RUNPATH')"
+    fi
+    if ldd "$binary" | grep -q 'not found'; then
+        fail "$binary: $(ldd "$binary" | grep 'not found')"
+    fi
+done
+# Every package tarvix needs, directly or through others.
+apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts \
+    --no-breaks --no-replaces --no-enhances tarvix 2>/dev/null |
+    sed 's/^ *|\?\(Pre\)\?Depends: //; s/:.*//; s/[<>]//g' | sort -u >"$scratch/closure"
+# The package holding a library, whichever of its names (merged /usr, symbolic links) dpkg knows.
+owner_of()
+{
+    local name
+    for name in "$1" "$(realpath "$1")" "/usr${1#/usr}" "${1#/usr}"; do
+        dpkg -S "$name" 2>/dev/null | head -n 1 | cut -d: -f1 && return 0
+    done
+    return 1
+}
+ldd /usr/bin/tarvix /usr/bin/tarvix-sim | awk '$3 ~ /^\// { print $3 }' | sort -u >"$scratch/libraries"
+while read -r library; do
+    owner=$(owner_of "$library") || fail "no package holds $library"
+    grep -qx "$owner" "$scratch/closure" ||
+        fail "$library comes from $owner, which tarvix does not depend on"
+done <"$scratch/libraries"
+echo "$(wc -l <"$scratch/libraries") libraries, all from packages tarvix depends on"
+echo "Depends: $(dpkg-query -W -f='${Depends}' tarvix)"
+
+step "the installed program, with the project folder hidden"
+mkdir -p "$scratch/e2e/tests/e2e" "$scratch/e2e/src/port" "$scratch/e2e/src/files"
+cp "$project"/tests/e2e/{e2e.sh,session.sh} "$scratch/e2e/tests/e2e/"
+cp "$project"/src/port/port_selection_window.ui "$scratch/e2e/src/port/"
+cp "$project"/src/files/{save_window.ui,open_window.ui} "$scratch/e2e/src/files/"
+mkdir "$scratch/elsewhere"
+# shellcheck disable=SC2016 # expanded by the inner shell
+unshare --mount bash -euo pipefail -c '
+    project=$1 scratch=$2
+    mount -t tmpfs -o ro,size=1m hidden "$project"
+    [ -z "$(ls -A "$project")" ] || { echo "the project folder is still visible" >&2; exit 1; }
+    cd "$scratch/elsewhere"
+    echo "tarvix --version: $(tarvix --version)"
+    tarvix --help | head -n 1
+    for case in command-line start-up capture-files print; do
+        TMPDIR="$scratch" bash "$scratch/e2e/tests/e2e/e2e.sh" "$case" /usr/bin/tarvix \
+            /usr/bin/tarvix-sim "$scratch/e2e"
+    done
+' check "$project" "$scratch" || fail "the installed program failed"
+
+step "apt remove tarvix"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y tarvix >"$scratch/apt-remove.log" 2>&1 ||
+    fail "apt remove failed: $(tail -n 20 "$scratch/apt-remove.log")"
+status=$(dpkg-query -W -f='${Status}' tarvix 2>/dev/null || true)
+case "$status" in
+"" | "unknown ok not-installed" | "deinstall ok not-installed") ;;
+*) fail "after removal the package is \"$status\"" ;;
+esac
+while read -r path; do
+    # Folders shared with other packages (/usr/bin, the icon theme's) stay, of course.
+    if [ -e "$path" ] && ! dpkg -S "$path" >/dev/null 2>&1; then
+        fail "left behind: $path"
+    fi
+done <"$scratch/files"
+traces >"$scratch/after"
+diff -u "$scratch/before" "$scratch/after" >&2 || fail "files named after the program differ"
+echo "Removed; nothing left (status: ${status:-unknown})."
+echo "PASS"
