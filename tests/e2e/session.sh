@@ -210,10 +210,11 @@ wait_window_gone()
     poll "${2:-20}" "the window \"$1\" to close" window_gone "$1"
 }
 
-# There is no window manager: keyboard focus is given to a window directly.
+# There is no window manager: keyboard focus is given to a window directly. Bounded, so a
+# window that went away fails the case instead of hanging it.
 focus()
 {
-    xdotool windowfocus --sync "$1"
+    timeout 10 xdotool windowfocus --sync "$1" || fail "could not focus window $1"
 }
 
 # press <window> <keys...>: key presses (xdotool names, e.g. ctrl+s, Return) in that window.
@@ -229,7 +230,8 @@ press()
 click()
 {
     focus "$1"
-    xdotool mousemove --sync --window "$1" "$2" "$3" click 1
+    timeout 10 xdotool mousemove --sync --window "$1" "$2" "$3" click 1 ||
+        fail "could not click in window $1"
 }
 
 # control_centre <form.ui> <objectName>: "x y", the centre of a control of a window as its
