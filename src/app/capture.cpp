@@ -11,6 +11,7 @@ Capture::Capture(SerialControl &comm, ReadingText &text, CaptureView &view, QObj
     m_passTimer.setInterval(PassMs);
     m_passTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_passTimer, &QTimer::timeout, this, &Capture::pass);
+    m_flashTimer.setObjectName(QStringLiteral("Timer1"));
     m_flashTimer.setInterval(FlashMs);
     connect(&m_flashTimer, &QTimer::timeout, this, &Capture::Timer1_Timer);
 }

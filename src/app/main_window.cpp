@@ -22,6 +22,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
       m_portLink(std::make_unique<PortLink>(*m_comm)), m_printer(std::make_unique<SystemPrinter>())
 {
     m_ui->setupUi(this);
+    m_comm->setObjectName(QStringLiteral("Comm1"));
     m_view = std::make_unique<ReadingView>(m_text, *m_ui->txtreading);
     m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);

@@ -206,6 +206,7 @@ bool SystemPrinter::showPrinter(QWidget *parent)
         d.printer.setOutputFormat(before.format);
     }
     QPrintDialog dialog(&d.printer, parent);
+    dialog.setObjectName(QStringLiteral("dlgprn"));
     if (dialog.exec() == QDialog::Accepted)
         return true;
     // Cancel: the proposed file name must not turn into a choice (with no printer it would
