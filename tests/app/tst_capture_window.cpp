@@ -6,6 +6,7 @@
 #include "port/port_selection_window.h"
 #include "support/fake_printer.h"
 #include "support/fake_serial_control.h"
+#include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 
 #include <QDir>
@@ -117,23 +118,19 @@ void TestCaptureWindow::saveDuringCaptureTakesTextSoFar()
     QVERIFY(m_main->capturing());
     m_comm->feed(QByteArray(40, 'b'));
     QTRY_VERIFY_WITH_TIMEOUT(!m_main->capturing(), 5000);
-    QFile saved(QStringLiteral("partial.dat"));
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), QByteArray(40, 'a') + "\r\n");
+    QCOMPARE(test::fileContent(QStringLiteral("partial.dat")), QByteArray(40, 'a') + "\r\n");
     QCOMPARE(m_main->readingText().bytes(), QByteArray(40, 'a') + QByteArray(40, 'b'));
 }
 
 void TestCaptureWindow::openDuringCaptureKeepsCapturing()
 {
-    QFile file(QStringLiteral("earlier.dat"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("earlier readings\r\n");
-    file.close();
+    const QString file = QStringLiteral("earlier.dat");
+    QVERIFY(test::writeFile(file, "earlier readings\r\n"));
     m_comm->feed(QByteArray(40, 'a'));
     m_main->mnuopen_Click();
     m_main->openWindow()
         ->findChild<QLineEdit *>(QStringLiteral("Text1"))
-        ->setText(QDir::current().absoluteFilePath(file.fileName()));
+        ->setText(QDir::current().absoluteFilePath(file));
     m_main->openWindow()->direct();
     QCOMPARE(m_main->readingText().bytes(), QByteArray("earlier readings\r\n"));
     QVERIFY(m_main->capturing());

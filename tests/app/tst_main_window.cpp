@@ -5,6 +5,7 @@
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
 #include "support/fake_serial_control.h"
+#include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 #include "support/pseudo_terminal.h"
 
@@ -193,9 +194,7 @@ void TestMainWindow::okAfterFailureShowsMain()
     QVERIFY(m_main->isVisible());
     QVERIFY(m_comm->portOpen());
     QCOMPARE(m_comm->openedDevice(), QStringLiteral("/dev/ttyS0"));
-    QFile file(configfile::fileName());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("1\r\n\r\n"));
+    QCOMPARE(test::fileContent(configfile::fileName()), QByteArray("1\r\n\r\n"));
 }
 
 void TestMainWindow::cancelAfterFailureShowsMainWithoutWriting()

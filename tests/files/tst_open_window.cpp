@@ -4,6 +4,7 @@
 #include "files/folder_list.h"
 #include "files/open_window.h"
 #include "files/reading_file.h"
+#include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 #include "widget_actions.h"
 
@@ -16,14 +17,10 @@
 #include <QTest>
 
 using namespace tvx;
+using test::fileContent;
+using test::writeFile;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QStringList names(std::initializer_list<const char *> list)
 {

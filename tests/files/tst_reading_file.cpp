@@ -1,10 +1,13 @@
 #include "files/reading_file.h"
+#include "support/file_bytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace tvx;
+using test::fileContent;
+using test::writeFile;
 
 namespace {
 
@@ -14,20 +17,6 @@ QByteArray allByteValues()
     for (int value = 0; value < 256; ++value)
         bytes.append(char(value));
     return bytes;
-}
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "files/drive_list.h"
 #include "files/folder_list.h"
 #include "files/save_window.h"
+#include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 #include "system_fixtures.h"
 #include "widget_actions.h"
@@ -15,22 +16,10 @@
 #include <QTest>
 
 using namespace tvx;
+using test::fileContent;
+using test::writeFile;
 
 namespace {
-
-QByteArray fileContent(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Everything in a folder, to see that a failed save leaves nothing behind.
 QStringList entries(const QString &folder)

@@ -1,4 +1,5 @@
 #include "port/config_file.h"
+#include "support/file_bytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,13 +30,6 @@ void TestConfigFile::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QDir::setCurrent(m_dir->path()));
-}
-
-static void writeRaw(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 void TestConfigFile::read_data()
@@ -74,7 +68,7 @@ void TestConfigFile::read()
 {
     QFETCH(QByteArray, content);
     QFETCH(int, expected);
-    writeRaw(configfile::fileName(), content);
+    QVERIFY(test::writeFile(configfile::fileName(), content));
     const auto value = configfile::read();
     if (expected == -100000) {
         QVERIFY(!value.has_value());
@@ -109,9 +103,7 @@ void TestConfigFile::writeBytes()
     QFETCH(QByteArray, bytes);
     QString reason;
     QVERIFY2(configfile::write(qint16(port), &reason), qPrintable(reason));
-    QFile file(configfile::fileName());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), bytes);
+    QCOMPARE(test::fileContent(configfile::fileName()), bytes);
 }
 
 void TestConfigFile::writeThenReadEveryNumber()
@@ -124,11 +116,9 @@ void TestConfigFile::writeThenReadEveryNumber()
 
 void TestConfigFile::writeReplacesLongerFile()
 {
-    writeRaw(configfile::fileName(), QByteArray("32767\r\n\r\nlots of old text"));
+    QVERIFY(test::writeFile(configfile::fileName(), "32767\r\n\r\nlots of old text"));
     QVERIFY(configfile::write(1));
-    QFile file(configfile::fileName());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("1\r\n\r\n"));
+    QCOMPARE(test::fileContent(configfile::fileName()), QByteArray("1\r\n\r\n"));
 }
 
 void TestConfigFile::failedWriteKeepsOldFile_data()
@@ -142,7 +132,7 @@ void TestConfigFile::failedWriteKeepsOldFile()
 {
     QFETCH(QString, path);
     QVERIFY(QDir().mkdir(QStringLiteral("taken")));
-    writeRaw(configfile::fileName(), QByteArray("3\r\n\r\n"));
+    QVERIFY(test::writeFile(configfile::fileName(), "3\r\n\r\n"));
     QString reason;
     QVERIFY(!configfile::write(2, &reason, path));
     QVERIFY(!reason.isEmpty());

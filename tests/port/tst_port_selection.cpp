@@ -3,6 +3,7 @@
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
 #include "support/fake_serial_control.h"
+#include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 
 #include <QDir>
@@ -26,8 +27,7 @@ QString com(int n)
 
 QByteArray cfgBytes()
 {
-    QFile file(configfile::fileName());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    return test::fileContent(configfile::fileName());
 }
 } // namespace
 
