@@ -20,10 +20,10 @@ public:
 
     ReadingView(ReadingText &text, QPlainTextEdit &area, QObject *parent = nullptr);
 
+private:
     // The displayed form of bytes that follow a CR (or not) and a run of runLength characters.
     static QString displayed(const QByteArray &bytes, bool *afterCr, int *runLength);
 
-private:
     void show();
     void add(const QByteArray &block);
 

@@ -8,6 +8,7 @@
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 #include "support/pseudo_terminal.h"
+#include "support/twips.h"
 
 #include <QAction>
 #include <QDir>
@@ -320,11 +321,10 @@ void TestMainWindow::controls()
     const QByteArray config("1");
     makeMain(&config);
     m_main->start();
-    QCOMPARE(m_main->centralWidget()->size() * 15, QSize(6885, 6360));
+    QCOMPARE(test::twipsSize(m_main->centralWidget()), QSize(6885, 6360));
     auto *widget = m_main->findChild<QWidget *>(name);
     QVERIFY(widget);
-    const QRect g = widget->geometry();
-    QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips);
+    QCOMPARE(test::twips(widget), twips);
     QCOMPARE(widget->isVisible(), visible);
     if (auto *label = qobject_cast<QLabel *>(widget))
         QCOMPARE(label->text(), caption);

@@ -6,6 +6,7 @@
 #include "files/reading_file.h"
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
+#include "support/twips.h"
 #include "widget_actions.h"
 
 #include <QComboBox>
@@ -39,6 +40,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void layout_data();
+    void layout();
     void startsWithDatFilesAndTempDat();
     void patternFilters_data();
     void patternFilters();
@@ -114,6 +117,30 @@ QString OpenWindowTest::native(const QString &relative) const
 {
     const QString path = relative.isEmpty() ? m_dir->path() : m_dir->filePath(relative);
     return QDir::toNativeSeparators(path);
+}
+
+void OpenWindowTest::layout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::newRow("Drive1") << QStringLiteral("Drive1") << QRect(360, 480, 1935, 360);
+    QTest::newRow("Dir1") << QStringLiteral("Dir1") << QRect(360, 840, 1935, 1920);
+    QTest::newRow("File1") << QStringLiteral("File1") << QRect(2520, 840, 1695, 1770);
+    QTest::newRow("cmbext") << QStringLiteral("cmbext") << QRect(360, 3000, 1935, 360);
+    QTest::newRow("Text1") << QStringLiteral("Text1") << QRect(360, 3360, 3975, 360);
+    QTest::newRow("cmdok") << QStringLiteral("cmdok") << QRect(1560, 4080, 1335, 375);
+}
+
+void OpenWindowTest::layout()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    OpenWindow *window = showWindow();
+    QCOMPARE(window->windowTitle(), QStringLiteral("File Open"));
+    QCOMPARE(test::twipsSize(window), QSize(4725, 4755));
+    auto *control = window->findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(test::twips(control), twips);
 }
 
 void OpenWindowTest::startsWithDatFilesAndTempDat()

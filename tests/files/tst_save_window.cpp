@@ -5,6 +5,7 @@
 #include "files/save_window.h"
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
+#include "support/twips.h"
 #include "system_fixtures.h"
 #include "widget_actions.h"
 
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void layout_data();
+    void layout();
     void startsWithTempDatInTheWorkingDirectory();
     void displayFollowsFolderAndEveryKeystroke();
     void okWritesTheReadingAndCloses_data();
@@ -135,6 +138,30 @@ void SaveWindowTest::expectFailure(const test::ModalWatcher &watcher, const QStr
     QCOMPARE(nameBox()->text(), name);
     QCOMPARE(display()->text(), target);
     QCOMPARE(m_mainWanted->count(), 0);
+}
+
+void SaveWindowTest::layout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::newRow("Label1") << QStringLiteral("Label1") << QRect(360, 2880, 855, 255);
+    QTest::newRow("Drive1") << QStringLiteral("Drive1") << QRect(1320, 360, 2055, 360);
+    QTest::newRow("Dir1") << QStringLiteral("Dir1") << QRect(1320, 720, 2055, 1920);
+    QTest::newRow("txtfilename") << QStringLiteral("txtfilename") << QRect(1320, 2880, 2055, 360);
+    QTest::newRow("cmdsaveok") << QStringLiteral("cmdsaveok") << QRect(3840, 2280, 975, 375);
+    QTest::newRow("Text1") << QStringLiteral("Text1") << QRect(1320, 3360, 3375, 360);
+}
+
+void SaveWindowTest::layout()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    SaveWindow *window = showWindow();
+    QCOMPARE(window->windowTitle(), QStringLiteral("File Save"));
+    QCOMPARE(test::twipsSize(window), QSize(5310, 3810));
+    auto *control = window->findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(test::twips(control), twips);
 }
 
 void SaveWindowTest::startsWithTempDatInTheWorkingDirectory()

@@ -2,6 +2,7 @@
 #include "info/about_window.h"
 #include "info/info_resources.h"
 #include "support/fake_serial_control.h"
+#include "support/twips.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -89,11 +90,10 @@ void TestAboutWindow::layout()
     main->mnuabout_Click();
     AboutWindow *window = aboutWindows(*main).value(0);
     QVERIFY(window);
-    QCOMPARE(window->size() * 15, QSize(6690, 4140));
+    QCOMPARE(test::twipsSize(window), QSize(6690, 4140));
     auto *control = window->findChild<QWidget *>(name);
     QVERIFY(control);
-    const QRect g = control->geometry();
-    QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips);
+    QCOMPARE(test::twips(control), twips);
 }
 
 void TestAboutWindow::captions()

@@ -3,6 +3,7 @@
 #include "info/help_window.h"
 #include "platform/windows.h"
 #include "support/fake_serial_control.h"
+#include "support/twips.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -92,11 +93,10 @@ void TestHelpWindow::layout()
     main->mnuhelp_Click();
     HelpWindow *window = helpWindows(*main).value(0);
     QVERIFY(window);
-    QCOMPARE(window->size() * 15, QSize(7125, 4875));
+    QCOMPARE(test::twipsSize(window), QSize(7125, 4875));
     auto *control = window->findChild<QWidget *>(name);
     QVERIFY(control);
-    const QRect g = control->geometry();
-    QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), twips);
+    QCOMPARE(test::twips(control), twips);
 }
 
 void TestHelpWindow::captions()

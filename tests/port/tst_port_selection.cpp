@@ -5,6 +5,7 @@
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
+#include "support/twips.h"
 
 #include <QDir>
 #include <QFile>
@@ -96,7 +97,7 @@ void TestPortSelection::layout()
 {
     QVERIFY(openWindow());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Port selection"));
-    QCOMPARE(m_window->size() * 15, QSize(5835, 4140));
+    QCOMPARE(test::twipsSize(m_window), QSize(5835, 4140));
     struct Control {
         const char *name;
         QRect twips;
@@ -115,8 +116,7 @@ void TestPortSelection::layout()
     for (const Control &c : controls) {
         auto *widget = m_window->findChild<QWidget *>(QLatin1String(c.name));
         QVERIFY2(widget, c.name);
-        const QRect g = widget->geometry();
-        QCOMPARE(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), c.twips);
+        QCOMPARE(test::twips(widget), c.twips);
         if (auto *button = qobject_cast<QAbstractButton *>(widget))
             QCOMPARE(button->text(), QLatin1String(c.caption));
     }
