@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "command_line.h"
 #include "platform/serial_port.h"
+#include "platform/termination.h"
 #include "platform/windows.h"
 
 #include <QApplication>
@@ -23,6 +24,16 @@ int main(int argc, char *argv[])
     // The program ends only through Exit; a window closing never ends it by accident.
     QApplication::setQuitOnLastWindowClosed(false);
     tvx::installFontStandIns();
+
+    // A logout, Ctrl+C or a service manager's stop ends the program as Exit does, so the port and
+    // its lock file are released. Also when it comes during a message box at start-up, before
+    // the event loop runs: the box's own loop ends, and the queued exit ends the main one.
+    tvx::TerminationSignals termination;
+    QObject::connect(&termination, &tvx::TerminationSignals::received, [] {
+        QCoreApplication::exit(0);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    });
 
     tvx::MainWindow window(std::make_unique<tvx::SystemSerialControl>());
     window.start();
