@@ -108,7 +108,7 @@ bool SerialControl::setPortOpen(bool open)
         m_buffer.clear();
         return true;
     }
-    const QString device = deviceForPort(m_port);
+    const QString device = m_resolver(m_port);
     m_buffer.clear();
     QString reason;
     if (!openDevice(device, m_settings, &reason))

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -65,6 +66,11 @@ public:
     // The device behind the open port, for messages ("/dev/ttyS0").
     QString deviceName() const { return m_device; }
 
+    // Which device an opening uses for a port number: deviceForPort unless another is set (a
+    // program given a device path rather than a port number).
+    using DeviceResolver = std::function<QString(qint16 port)>;
+    void setDeviceResolver(DeviceResolver resolver) { m_resolver = std::move(resolver); }
+
 Q_SIGNALS:
     // The receive notification: raised while the port is open, the threshold is not 0 and at
     // least that many characters wait.
@@ -94,6 +100,7 @@ private:
     qint16 m_port = 1;
     LineSettings m_settings;
     QString m_device;
+    DeviceResolver m_resolver = deviceForPort;
     bool m_open = false;
     qint16 m_rThreshold = 0;
     qint16 m_inputLen = 0;
