@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "port/port_description.h"
+
 #include <QCommandLineParser>
 
 namespace tvx {
@@ -9,24 +11,27 @@ namespace {
 QString helpText()
 {
     return QStringLiteral(
-        "Usage: tarvix [--help] [--version]\n"
+        "Usage: tarvix [--help] [--version] [--ports]\n"
         "\n"
         "Tarvix Conectivity captures the readings a Tarvix-1M instrument sends over a serial\n"
         "line (1200 baud, 8N1), shows them as received, and saves, opens and prints them.\n"
         "\n"
         "The serial port (COM1 to COM4) is chosen in the program and kept in tvx.cfg in the\n"
-        "folder the program was started from. COM n is /dev/ttyS<n-1>; the environment\n"
-        "variable TARVIX_COM<n> maps it to another device, e.g. TARVIX_COM1=/dev/ttyUSB0.\n"
+        "folder the program was started from. COM n is the n-th serial port the computer\n"
+        "has: built-in ports first, then USB adapters (--ports lists them). The environment\n"
+        "variable TARVIX_COM<n> maps COM n to any device, e.g. TARVIX_COM1=/dev/ttyUSB0.\n"
         "Serial devices belong to the group dialout.\n"
         "\n"
         "Options:\n"
         "  -h, --help     Shows this text.\n"
-        "  -v, --version  Shows the program's version.\n");
+        "  -v, --version  Shows the program's version.\n"
+        "      --ports    Lists the serial ports with their COM numbers.\n");
 }
 
 } // namespace
 
-std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version)
+std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version,
+                                         const std::function<PortMap()> &ports)
 {
     QCommandLineParser parser;
     // "-stylesheet" and the like are whole words, not bundles of one-letter options that
@@ -36,13 +41,16 @@ std::optional<QString> commandLineAnswer(const QStringList &arguments, const QSt
         QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")});
     const QCommandLineOption showVersion(
         QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({help, showVersion});
+    const QCommandLineOption listPorts(QStringLiteral("ports"));
+    parser.addOptions({help, showVersion, listPorts});
     // Unknown options make parse() report an error; they are ignored all the same.
     parser.parse(arguments);
     if (parser.isSet(help))
         return helpText();
     if (parser.isSet(showVersion))
         return QStringLiteral("tarvix %1\n").arg(version);
+    if (parser.isSet(listPorts))
+        return portdescription::listing(ports());
     return std::nullopt;
 }
 

@@ -1,16 +1,21 @@
 #pragma once
 
+#include "platform/serial_port.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace tvx {
 
 // What the program answers on its command line, before any window or display is needed:
-// --version (-v) and --help (-h, -?) print a text on standard output and end the program.
+// --version (-v), --help (-h, -?) and --ports print a text on standard output and end the
+// program; --ports lists what the port numbers stand for on the machine that ports() gives.
 // Every other argument is ignored, as the program always did; nothing there is an error.
 // Returns the text to print, or nothing when the program is to start as usual.
-std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version);
+std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version,
+                                         const std::function<PortMap()> &ports = PortMap::ofSystem);
 
 } // namespace tvx

@@ -5,6 +5,7 @@
 #include "platform/serial_port.h"
 #include "platform/windows.h"
 #include "port/port_link.h"
+#include "port/port_recovery.h"
 #include "port/port_selection_window.h"
 #include "print/print_commands.h"
 #include "ui_main_window.h"
@@ -19,7 +20,9 @@ namespace tvx {
 
 MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     : QMainWindow(parent), m_ui(std::make_unique<Ui::main>()), m_comm(std::move(comm)),
-      m_portLink(std::make_unique<PortLink>(*m_comm)), m_printer(std::make_unique<SystemPrinter>())
+      m_portLink(std::make_unique<PortLink>(*m_comm)),
+      m_portRecovery(std::make_unique<PortRecovery>(*m_portLink)),
+      m_printer(std::make_unique<SystemPrinter>())
 {
     m_ui->setupUi(this);
     m_comm->setObjectName(QStringLiteral("Comm1"));
@@ -40,8 +43,11 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_ui->mnuabout, &QAction::triggered, this, &MainWindow::mnuabout_Click);
     connect(m_ui->mnuprint, &QAction::triggered, this, &MainWindow::mnuprint_Click);
     connect(m_ui->mnusetup, &QAction::triggered, this, &MainWindow::mnusetup_Click);
-    connect(m_comm.get(), &SerialControl::deviceLost, this,
-            [](const QString &reason) { std::fprintf(stderr, "%s\n", qPrintable(reason)); });
+    // A desktop user sees the port's fate in the window (the reading area, the port hints);
+    // standard error tells it in words for a terminal.
+    const auto tell = [](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
+    connect(m_comm.get(), &SerialControl::deviceLost, this, tell);
+    connect(m_portRecovery.get(), &PortRecovery::reopened, this, tell);
 }
 
 MainWindow::~MainWindow() = default;

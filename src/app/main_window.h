@@ -20,6 +20,7 @@ class main;
 namespace tvx {
 
 class PortLink;
+class PortRecovery;
 class Printer;
 class SerialControl;
 
@@ -78,6 +79,7 @@ private:
     std::unique_ptr<Ui::main> m_ui;
     std::unique_ptr<SerialControl> m_comm;
     std::unique_ptr<PortLink> m_portLink;
+    std::unique_ptr<PortRecovery> m_portRecovery;
     ReadingText m_text;
     std::unique_ptr<ReadingView> m_view;
     std::unique_ptr<Capture> m_capture;

@@ -1,11 +1,17 @@
 #include "serial_port.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QStringList>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <limits>
+#include <tuple>
 
 namespace tvx {
 
@@ -46,17 +52,136 @@ bool LineSettings::operator==(const LineSettings &o) const
     return baud == o.baud && parity == o.parity && dataBits == o.dataBits && stopBits == o.stopBits;
 }
 
+namespace {
+
+// A device name split for the natural order: "ttyUSB10" is ("ttyUSB", 10).
+struct NameOrder {
+    bool adapter;
+    QString stem;
+    qint64 number;
+    QString name;
+
+    explicit NameOrder(const QString &path)
+        : adapter(!PortMap::isBuiltIn(path)), name(QFileInfo(path).fileName())
+    {
+        qsizetype digits = name.size();
+        while (digits > 0 && name.at(digits - 1).isDigit())
+            --digits;
+        stem = name.left(digits);
+        number = digits < name.size() ? name.mid(digits).toLongLong() : -1;
+    }
+    bool operator<(const NameOrder &o) const
+    {
+        return std::tie(adapter, stem, number, name) <
+               std::tie(o.adapter, o.stem, o.number, o.name);
+    }
+};
+
+// Terminals that are not serial ports whatever a list says: pseudo-terminals and consoles.
+bool isTerminalOnly(const QString &path)
+{
+    static const QRegularExpression consoles(QStringLiteral("^(tty[0-9]*|console|ptmx)$"));
+    return path.startsWith(QLatin1String("/dev/pts/")) ||
+           consoles.match(QFileInfo(path).fileName()).hasMatch();
+}
+
+} // namespace
+
+PortMap::PortMap(QList<SerialDevice> present)
+{
+    for (SerialDevice &device : present) {
+        if (!device.stub && !isTerminalOnly(device.path))
+            m_ports.append(std::move(device));
+    }
+    std::stable_sort(m_ports.begin(), m_ports.end(),
+                     [](const SerialDevice &a, const SerialDevice &b) {
+                         return NameOrder(a.path) < NameOrder(b.path);
+                     });
+}
+
+bool PortMap::isBuiltIn(const QString &path)
+{
+    // The names the kernel's UART drivers give: PC 8250/16550, ARM PL011, Samsung, OMAP, i.MX,
+    // Tegra, Qualcomm, Xilinx, Amlogic, Marvell and NXP LPUART.
+    static const QRegularExpression uarts(
+        QStringLiteral("^tty(S|AMA|SAC|O|mxc|THS|MSM|PS|AML|MV|LP)[0-9]+$"));
+    return uarts.match(QFileInfo(path).fileName()).hasMatch();
+}
+
+QString PortMap::overrideVariable(qint16 port)
+{
+    return QStringLiteral("TARVIX_COM%1").arg(port);
+}
+
+std::optional<PortMap::Entry> PortMap::entry(qint16 port) const
+{
+    const QString variable = overrideVariable(port);
+    const QByteArray chosen = qgetenv(variable.toLatin1().constData());
+    if (!chosen.isEmpty()) {
+        // A stable name (/dev/serial/by-id/...) is described as the port it leads to.
+        const QString path = QString::fromLocal8Bit(chosen);
+        const QString target = QFileInfo(path).canonicalFilePath();
+        const auto known = std::find_if(m_ports.begin(), m_ports.end(), [&](const SerialDevice &d) {
+            return d.path == path || (!target.isEmpty() && d.path == target);
+        });
+        return Entry{path, known != m_ports.end() ? known->description : QString(), variable};
+    }
+#ifdef Q_OS_WIN
+    return Entry{QStringLiteral("COM%1").arg(port), QString(), QString()};
+#else
+    if (port < 1 || port > m_ports.size())
+        return std::nullopt;
+    const SerialDevice &device = m_ports.at(port - 1);
+    return Entry{device.path, device.description, QString()};
+#endif
+}
+
+QString PortMap::devicePath(qint16 port) const
+{
+    const std::optional<Entry> found = entry(port);
+    return found ? found->path : QString();
+}
+
+QList<qint16> PortMap::listedNumbers() const
+{
+    qint16 last = static_cast<qint16>(qMax<qsizetype>(4, m_ports.size()));
+    QList<qint16> numbers;
+    for (qint16 port = 1; port <= last; ++port)
+        numbers.append(port);
+    static const QRegularExpression variable(QStringLiteral("^TARVIX_COM([0-9]+)=."));
+    for (const QString &setting : QProcessEnvironment::systemEnvironment().toStringList()) {
+        const QRegularExpressionMatch match = variable.match(setting);
+        bool ok = false;
+        const int port = match.hasMatch() ? match.captured(1).toInt(&ok) : 0;
+        if (ok && port > last && port <= std::numeric_limits<qint16>::max())
+            numbers.append(static_cast<qint16>(port));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+QList<SerialDevice> systemSerialPorts()
+{
+    QList<SerialDevice> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        SerialDevice device{info.systemLocation(), info.description(), false};
+        if (device.description.isEmpty())
+            device.description = info.manufacturer();
+#ifdef Q_OS_LINUX
+        // The kernel says "0" (no UART) for a node it made without hardware; Qt can tell only
+        // when it may open the device, which an ordinary user may not.
+        QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(info.portName()));
+        if (type.open(QIODevice::ReadOnly))
+            device.stub = type.readAll().trimmed() == "0";
+#endif
+        ports.append(device);
+    }
+    return ports;
+}
+
 QString deviceForPort(qint16 port)
 {
-    const QByteArray override =
-        qgetenv(QByteArray("TARVIX_COM" + QByteArray::number(port)).constData());
-    if (!override.isEmpty())
-        return QString::fromLocal8Bit(override);
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
+    return PortMap::ofSystem().devicePath(port);
 }
 
 SerialControl::SerialControl(QObject *parent) : QObject(parent) {}
@@ -108,14 +233,34 @@ bool SerialControl::setPortOpen(bool open)
         m_buffer.clear();
         return true;
     }
-    const QString device = m_resolver(m_port);
+    const QString device = deviceFor(m_port);
     m_buffer.clear();
-    QString reason;
-    if (!openDevice(device, m_settings, &reason))
-        return fail(QStringLiteral("COM%1 (%2): %3").arg(m_port).arg(device, reason));
+    if (device.isEmpty()) {
+        m_openFailure = {OpenFailure::NoDevice,
+                         QStringLiteral("no serial port stands behind this number")};
+        return fail(QStringLiteral("COM%1: %2 (tarvix --ports lists the ports)")
+                        .arg(m_port)
+                        .arg(m_openFailure.reason));
+    }
+    m_openFailure = {};
+    if (!openDevice(device, m_settings, &m_openFailure)) {
+        // What the user can do about it, where the system's words do not say.
+        QString hint;
+        if (m_openFailure.kind == OpenFailure::Busy)
+            hint = QStringLiteral(" \u2014 is the port in use by another program?");
+        else if (m_openFailure.kind == OpenFailure::Permission)
+            hint = QStringLiteral(" \u2014 is the user in the dialout group?");
+        return fail(
+            QStringLiteral("COM%1 (%2): %3%4").arg(m_port).arg(device, m_openFailure.reason, hint));
+    }
     m_device = device;
     m_open = true;
     return true;
+}
+
+QString SerialControl::deviceFor(qint16 port) const
+{
+    return m_resolver ? m_resolver(port) : portMap().devicePath(port);
 }
 
 bool SerialControl::setRThreshold(qint16 threshold)
@@ -238,26 +383,25 @@ static bool apply(QSerialPort &port, const LineSettings &s)
 }
 
 bool SystemSerialControl::openDevice(const QString &device, const LineSettings &settings,
-                                     QString *reason)
+                                     OpenFailure *failure)
 {
     QSerialPort &port = m_device->port;
     port.setPortName(device);
     port.setReadBufferSize(0); // unbounded: nothing is dropped while the program is busy
     if (!port.open(QIODevice::ReadWrite)) {
-        *reason = port.errorString();
+        failure->reason = port.errorString();
         // Qt reports a port locked by another program as a permission error too; only a
-        // device the user may not open at all points at the dialout group.
+        // device the user may not open at all is a matter of the dialout group.
         if (port.error() == QSerialPort::PermissionError) {
             const QFileInfo file(device);
-            *reason += file.isReadable() && file.isWritable()
-                           ? QStringLiteral(" \u2014 is the port in use by another program?")
-                           : QStringLiteral(" \u2014 is the user in the dialout group?");
+            failure->kind = file.isReadable() && file.isWritable() ? OpenFailure::Busy
+                                                                   : OpenFailure::Permission;
         }
         port.clearError();
         return false;
     }
     if (!apply(port, settings)) {
-        *reason = port.errorString();
+        failure->reason = port.errorString();
         port.close();
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -22,8 +23,59 @@ struct LineSettings {
     bool operator==(const LineSettings &other) const;
 };
 
-// The device that stands for COM n: the environment variable TARVIX_COM<n> when set (a USB
-// adapter, a pseudo-terminal), otherwise COMn on Windows and /dev/ttyS<n-1> elsewhere.
+// A serial port the machine has: its device and what the system says of it.
+struct SerialDevice {
+    QString path;        // "/dev/ttyUSB0"
+    QString description; // "FT232R USB UART"; often empty for a built-in UART
+    // A UART node the kernel made with no hardware behind it (most PCs have /dev/ttyS0 to
+    // ttyS3 so, whether or not they have a serial port): never a port.
+    bool stub = false;
+};
+
+// The serial ports the machine has, as Qt's enumeration reports them (virtual consoles and
+// pseudo-terminals are not among them), with the UART nodes that have no hardware behind them
+// marked as stubs.
+QList<SerialDevice> systemSerialPorts();
+
+// What port numbers stand for on a machine with these serial ports. COM n is the device that
+// the environment variable TARVIX_COM<n> names when it is set (a simulator, an odd device);
+// otherwise COMn on Windows, and elsewhere the n-th present port in COM order: built-in UARTs
+// first (ttyS, ttyAMA, ...), then USB and other adapters (ttyACM, ttyUSB, ...), each group in
+// the natural order of the device names (ttyUSB2 before ttyUSB10).
+class PortMap {
+public:
+    // COM n's device, and how it came to be chosen.
+    struct Entry {
+        QString path;
+        QString description; // what the system says of it, empty when it says nothing
+        QString setBy;       // the environment variable that chose it, if one did
+    };
+
+    // Stubs, pseudo-terminals and virtual consoles among present are left out.
+    explicit PortMap(QList<SerialDevice> present);
+
+    static PortMap ofSystem() { return PortMap(systemSerialPorts()); }
+
+    // Nothing when no serial port stands behind the number.
+    std::optional<Entry> entry(qint16 port) const;
+    QString devicePath(qint16 port) const;
+
+    // The numbers worth showing a user: COM1 to COM4, every further present port, and every
+    // further number an environment variable maps.
+    QList<qint16> listedNumbers() const;
+
+    // The present ports in COM order.
+    const QList<SerialDevice> &ports() const { return m_ports; }
+
+    static QString overrideVariable(qint16 port);
+    // Built-in UARTs by the names their drivers give them; every other port is an adapter.
+    static bool isBuiltIn(const QString &path);
+
+private:
+    QList<SerialDevice> m_ports;
+};
+
+// COM n's device on this machine (PortMap::ofSystem()); empty when there is none.
 QString deviceForPort(qint16 port);
 
 // The serial communications control: the property set the program relies on, over a device
@@ -36,6 +88,18 @@ class SerialControl : public QObject {
     Q_OBJECT
 public:
     static constexpr qint16 EventReceive = 2;
+
+    // Why an opening failed, as a user can act on it.
+    struct OpenFailure {
+        enum Kind {
+            NoDevice,   // no serial port stands behind the port number
+            Permission, // the user may not open the device (the dialout group)
+            Busy,       // another program holds the port
+            Other,
+        };
+        Kind kind = Other;
+        QString reason; // the system's words ("Permission denied")
+    };
 
     explicit SerialControl(QObject *parent = nullptr);
     ~SerialControl() override;
@@ -66,10 +130,17 @@ public:
     // The device behind the open port, for messages ("/dev/ttyS0").
     QString deviceName() const { return m_device; }
 
-    // Which device an opening uses for a port number: deviceForPort unless another is set (a
-    // program given a device path rather than a port number).
+    // What port numbers stand for on this machine, asked afresh each time: adapters come and go.
+    PortMap portMap() const { return PortMap(presentPorts()); }
+
+    // Which device an opening uses for a port number: portMap()'s unless another is set (a
+    // program given a device path rather than a port number). Empty: no device.
     using DeviceResolver = std::function<QString(qint16 port)>;
     void setDeviceResolver(DeviceResolver resolver) { m_resolver = std::move(resolver); }
+    QString deviceFor(qint16 port) const;
+
+    // Why the last opening failed; meaningful after setPortOpen(true) returned false.
+    const OpenFailure &openFailure() const { return m_openFailure; }
 
 Q_SIGNALS:
     // The receive notification: raised while the port is open, the threshold is not 0 and at
@@ -80,9 +151,11 @@ Q_SIGNALS:
     void deviceLost(const QString &reason);
 
 protected:
+    // The serial ports the machine has.
+    virtual QList<SerialDevice> presentPorts() const = 0;
     // What a concrete device does; each returns false with a reason on failure.
     virtual bool openDevice(const QString &device, const LineSettings &settings,
-                            QString *reason) = 0;
+                            OpenFailure *failure) = 0;
     virtual void closeDevice() = 0;
     virtual bool configureDevice(const LineSettings &settings, QString *reason) = 0;
 
@@ -100,7 +173,8 @@ private:
     qint16 m_port = 1;
     LineSettings m_settings;
     QString m_device;
-    DeviceResolver m_resolver = deviceForPort;
+    DeviceResolver m_resolver;
+    OpenFailure m_openFailure;
     bool m_open = false;
     qint16 m_rThreshold = 0;
     qint16 m_inputLen = 0;
@@ -117,7 +191,9 @@ public:
     ~SystemSerialControl() override;
 
 protected:
-    bool openDevice(const QString &device, const LineSettings &settings, QString *reason) override;
+    QList<SerialDevice> presentPorts() const override { return systemSerialPorts(); }
+    bool openDevice(const QString &device, const LineSettings &settings,
+                    OpenFailure *failure) override;
     void closeDevice() override;
     bool configureDevice(const LineSettings &settings, QString *reason) override;
 

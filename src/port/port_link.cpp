@@ -1,23 +1,47 @@
 #include "port_link.h"
 
 #include "config_file.h"
-#include "platform/serial_port.h"
 
 namespace tvx {
 
-bool PortLink::report(bool ok)
+bool PortLink::report(qint16 port, bool ok)
 {
-    if (!ok)
-        m_failure = m_comm.errorString();
-    return ok;
+    if (ok) {
+        m_lastFailures.remove(port);
+        return true;
+    }
+    m_failure = m_comm.errorString();
+    m_lastFailures.insert(port, m_comm.openFailure());
+    return false;
+}
+
+std::optional<SerialControl::OpenFailure> PortLink::lastFailure(qint16 port) const
+{
+    const auto found = m_lastFailures.constFind(port);
+    if (found == m_lastFailures.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+bool PortLink::runProcedure(qint16 port)
+{
+    if (m_comm.portOpen())
+        m_comm.setPortOpen(false);
+    return report(port, m_comm.setCommPort(port) && m_comm.setSettings(lineSettings()) &&
+                            m_comm.setRThreshold(ReceiveThreshold) && m_comm.setPortOpen(true));
 }
 
 bool PortLink::openPort()
 {
-    if (m_comm.portOpen())
-        m_comm.setPortOpen(false);
-    return report(m_comm.setCommPort(m_portNumber) && m_comm.setSettings(lineSettings()) &&
-                  m_comm.setRThreshold(ReceiveThreshold) && m_comm.setPortOpen(true));
+    ++m_userOpenings;
+    return runProcedure(m_portNumber);
+}
+
+bool PortLink::reopenLostPort()
+{
+    // The port that was lost, even if an option of the port selection window has been clicked
+    // since: only Ok or Cancel put another port in its place.
+    return runProcedure(m_comm.commPort());
 }
 
 bool PortLink::loadAtStartup()
@@ -29,8 +53,9 @@ bool PortLink::loadAtStartup()
     }
     m_portNumber = *port;
     // The control still holds its initial line settings, so they are not applied again.
-    return report(m_comm.setCommPort(m_portNumber) && m_comm.setRThreshold(ReceiveThreshold) &&
-                  m_comm.setPortOpen(true));
+    return report(m_portNumber, m_comm.setCommPort(m_portNumber) &&
+                                    m_comm.setRThreshold(ReceiveThreshold) &&
+                                    m_comm.setPortOpen(true));
 }
 
 } // namespace tvx

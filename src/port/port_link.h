@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/serial_port.h"
+
+#include <QHash>
 #include <QString>
 
-namespace tvx {
+#include <optional>
 
-class SerialControl;
+namespace tvx {
 
 // The program's link to the instrument: the port number in force, the one saved when the port
 // selection window opened, and the one way the serial port is (re)opened with them.
@@ -24,8 +27,13 @@ public:
     void setSavedPortNumber(qint16 port) { m_savedPortNumber = port; }
 
     // Close the port if open, select the port number's port, apply the line settings, set the
-    // receive threshold and open. On failure the port is closed and failure() says why.
+    // receive threshold and open. On failure the port is closed and failure() says why. This is
+    // the user's choice (Ok, Cancel): userOpenings() counts it.
     bool openPort();
+
+    // The same procedure for a port that was lost while open and has come back; not the
+    // user's choice.
+    bool reopenLostPort();
 
     // At start: the port number from tvx.cfg, then that port opened with the line settings the
     // control already holds. False when either fails (failure() says why).
@@ -33,13 +41,24 @@ public:
 
     QString failure() const { return m_failure; }
 
+    // Why the last opening of this port number failed; nothing when it opened or was never
+    // tried.
+    std::optional<SerialControl::OpenFailure> lastFailure(qint16 port) const;
+
+    // How often the user's choice has run the port-opening procedure. A lost port may be
+    // reopened behind the user's back only while this stays as it was when the port was lost.
+    quint64 userOpenings() const { return m_userOpenings; }
+
 private:
-    bool report(bool ok);
+    bool runProcedure(qint16 port);
+    bool report(qint16 port, bool ok);
 
     SerialControl &m_comm;
     qint16 m_portNumber = 1;
     qint16 m_savedPortNumber = 1;
     QString m_failure;
+    QHash<qint16, SerialControl::OpenFailure> m_lastFailures;
+    quint64 m_userOpenings = 0;
 };
 
 } // namespace tvx

@@ -2,10 +2,12 @@
 
 #include "config_file.h"
 #include "platform/windows.h"
+#include "port_description.h"
 #include "port_link.h"
 #include "ui_port_selection_window.h"
 
 #include <QCloseEvent>
+#include <QEvent>
 
 #include <cstdio>
 
@@ -18,6 +20,8 @@ PortSelectionWindow::PortSelectionWindow(PortLink &link, QWidget *parent)
     for (qint16 port = 1; port <= 4; ++port) {
         connect(option(port), &QRadioButton::clicked, this,
                 [this, port](bool marked) { optionClicked(port, marked); });
+        // The hint is made afresh when it is about to show: adapters come and go.
+        option(port)->installEventFilter(this);
     }
     connect(m_ui->cmdok, &QPushButton::clicked, this, &PortSelectionWindow::cmdok_Click);
     connect(m_ui->cmdcancel, &QPushButton::clicked, this, &PortSelectionWindow::cmdcancel_Click);
@@ -43,6 +47,22 @@ void PortSelectionWindow::Form_Load()
     if (!listed)
         m_link.setPortNumber(1);
     m_ui->cmdok->setFocus();
+    showPortHints();
+}
+
+void PortSelectionWindow::showPortHints()
+{
+    const PortMap map = m_link.comm().portMap();
+    for (qint16 port = 1; port <= 4; ++port) {
+        option(port)->setToolTip(portdescription::hint(map.entry(port), m_link.lastFailure(port)));
+    }
+}
+
+bool PortSelectionWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip)
+        showPortHints();
+    return QWidget::eventFilter(watched, event);
 }
 
 void PortSelectionWindow::optionClicked(qint16 port, bool marked)
@@ -60,6 +80,7 @@ void PortSelectionWindow::cmdok_Click()
     }
     if (!m_link.openPort()) {
         std::fprintf(stderr, "%s\n", qPrintable(m_link.failure()));
+        showPortHints();
         messageBox(this,
                    QStringLiteral("Selected Port is used by another device or it might be not "
                                   "available "),
@@ -75,6 +96,7 @@ void PortSelectionWindow::cmdcancel_Click()
     m_link.setPortNumber(m_link.savedPortNumber());
     if (!m_link.openPort()) {
         std::fprintf(stderr, "%s\n", qPrintable(m_link.failure()));
+        showPortHints();
         return;
     }
     close();

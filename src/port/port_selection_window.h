@@ -33,9 +33,13 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Form_Load();
+    // Each option's tooltip names the device behind its number and why its last opening
+    // failed; captions stay as they are.
+    void showPortHints();
     void optionClicked(qint16 port, bool marked);
     QRadioButton *option(qint16 port) const;
 

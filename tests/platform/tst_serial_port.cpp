@@ -1,8 +1,11 @@
+#include "files/system_fixtures.h"
 #include "platform/serial_port.h"
 #include "support/fake_serial_control.h"
 #include "support/pseudo_terminal.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace tvx;
@@ -14,6 +17,9 @@ private Q_SLOTS:
     void settingsParse();
     void deviceMapping_data();
     void deviceMapping();
+    void listedNumbers_data();
+    void listedNumbers();
+    void overrideDescribedAsItsTarget();
     void accessOnClosedPortFails();
     void commPortFixedWhileOpen();
     void countIsSixteenBit();
@@ -22,6 +28,8 @@ private Q_SLOTS:
     void closingDiscardsWaiting();
 
     void realPortOpensAtLineSettings();
+    void openFailureTexts_data();
+    void openFailureTexts();
     void realPortMissingDeviceFails();
     void realPortHeldByOtherDescriptorFails();
     void realPortReceivesBytesExactly();
@@ -65,35 +73,147 @@ void TestSerialPort::settingsParse()
         QVERIFY(!comm.errorString().isEmpty());
 }
 
+// Lists in the tables are written with commas. Present ports are "path" or "path|description",
+// a stub "!path"; overrides "n=path"; the expectation lists the devices of COM-1 to COM6, "-"
+// where there is none.
+static QStringList items(const QString &written)
+{
+    return written.split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
+static QList<SerialDevice> devices(const QString &written)
+{
+    QList<SerialDevice> list;
+    for (QString item : items(written)) {
+        const bool stub = item.startsWith(QLatin1Char('!'));
+        if (stub)
+            item.remove(0, 1);
+        list.append(
+            {item.section(QLatin1Char('|'), 0, 0), item.section(QLatin1Char('|'), 1), stub});
+    }
+    return list;
+}
+
+// Sets TARVIX_COM<n> for the duration of a test and unsets it again.
+class Overrides {
+public:
+    explicit Overrides(const QString &settings)
+    {
+        for (const QString &setting : items(settings)) {
+            const QByteArray name =
+                PortMap::overrideVariable(setting.section(QLatin1Char('='), 0, 0).toShort())
+                    .toLatin1();
+            qputenv(name.constData(), setting.section(QLatin1Char('='), 1).toLocal8Bit());
+            m_names.append(name);
+        }
+    }
+    ~Overrides()
+    {
+        for (const QByteArray &name : m_names)
+            qunsetenv(name.constData());
+    }
+
+private:
+    QList<QByteArray> m_names;
+};
+
 void TestSerialPort::deviceMapping_data()
 {
-    QTest::addColumn<int>("port");
-    QTest::addColumn<QByteArray>("override");
-    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("present");
+    QTest::addColumn<QString>("overrides");
+    QTest::addColumn<QString>("expected"); // COM-1 to COM6
 #ifdef Q_OS_WIN
-    QTest::newRow("COM1") << 1 << QByteArray() << "COM1";
-    QTest::newRow("COM7") << 7 << QByteArray() << "COM7";
+    QTest::newRow("COMn") << ""
+                          << ""
+                          << "-,-,COM1,COM2,COM3,COM4,COM5,COM6";
+    QTest::newRow("an override for COM0") << ""
+                                          << "0=COM9"
+                                          << "-,COM9,COM1,COM2,COM3,COM4,COM5,COM6";
 #else
-    QTest::newRow("COM1") << 1 << QByteArray() << "/dev/ttyS0";
-    QTest::newRow("COM4") << 4 << QByteArray() << "/dev/ttyS3";
-    QTest::newRow("COM7 from tvx.cfg") << 7 << QByteArray() << "/dev/ttyS6";
+    QTest::newRow("no serial port at all") << ""
+                                           << ""
+                                           << "-,-,-,-,-,-,-,-";
+    QTest::newRow("built-in UARTs by number") << "/dev/ttyS1,/dev/ttyS0"
+                                              << ""
+                                              << "-,-,/dev/ttyS0,/dev/ttyS1,-,-,-,-";
+    QTest::newRow("stubs left out") << "!/dev/ttyS0,!/dev/ttyS1,/dev/ttyS2,!/dev/ttyS3,/dev/ttyUSB0"
+                                    << ""
+                                    << "-,-,/dev/ttyS2,/dev/ttyUSB0,-,-,-,-";
+    QTest::newRow("built-in first, then adapters, natural order")
+        << "/dev/ttyUSB10,/dev/ttyUSB2,/dev/ttyS10,/dev/ttyACM0,/dev/ttyS2,/dev/ttyAMA0"
+        << ""
+        << "-,-,/dev/ttyAMA0,/dev/ttyS2,/dev/ttyS10,/dev/ttyACM0,/dev/ttyUSB2,/dev/ttyUSB10";
+    QTest::newRow("pseudo-terminals and consoles never")
+        << "/dev/pts/3,/dev/ptmx,/dev/tty0,/dev/tty,/dev/console,/dev/ttyUSB0"
+        << ""
+        << "-,-,/dev/ttyUSB0,-,-,-,-,-";
+    QTest::newRow("an override wins over the enumeration") << "/dev/ttyS0,/dev/ttyUSB0"
+                                                           << "1=/dev/pts/7"
+                                                           << "-,-,/dev/pts/7,/dev/ttyUSB0,-,-,-,-";
+    QTest::newRow("overrides fill gaps") << "/dev/ttyUSB0"
+                                         << "3=/tmp/instrument,6=/dev/ttyS0"
+                                         << "-,-,/dev/ttyUSB0,-,/tmp/instrument,-,-,/dev/ttyS0";
+    QTest::newRow("an override for COM0") << "/dev/ttyS0"
+                                          << "0=/dev/pts/1"
+                                          << "-,/dev/pts/1,/dev/ttyS0,-,-,-,-,-";
 #endif
-    QTest::newRow("USB adapter") << 2 << QByteArray("/dev/ttyUSB0") << "/dev/ttyUSB0";
-    QTest::newRow("pseudo-terminal") << 3 << QByteArray("/dev/pts/9") << "/dev/pts/9";
 }
 
 void TestSerialPort::deviceMapping()
 {
-    QFETCH(int, port);
-    QFETCH(QByteArray, override);
-    QFETCH(QString, device);
-    const QByteArray name = "TARVIX_COM" + QByteArray::number(port);
-    if (override.isEmpty())
-        qunsetenv(name.constData());
-    else
-        qputenv(name.constData(), override);
-    QCOMPARE(deviceForPort(static_cast<qint16>(port)), device);
-    qunsetenv(name.constData());
+    QFETCH(QString, present);
+    QFETCH(QString, overrides);
+    QFETCH(QString, expected);
+    const Overrides set(overrides);
+    const PortMap map(devices(present));
+    QStringList mapped;
+    for (qint16 port = -1; port <= 6; ++port) {
+        const QString device = map.devicePath(port);
+        mapped.append(device.isEmpty() ? QStringLiteral("-") : device);
+    }
+    QCOMPARE(mapped.join(QLatin1Char(',')), expected);
+}
+
+void TestSerialPort::listedNumbers_data()
+{
+    QTest::addColumn<int>("present");
+    QTest::addColumn<QString>("overrides");
+    QTest::addColumn<QList<qint16>>("listed");
+    QTest::newRow("none present") << 0 << "" << QList<qint16>{1, 2, 3, 4};
+    QTest::newRow("four present") << 4 << "" << QList<qint16>{1, 2, 3, 4};
+    QTest::newRow("five present") << 5 << "" << QList<qint16>{1, 2, 3, 4, 5};
+    QTest::newRow("an override beyond")
+        << 2 << "9=/dev/pts/2,3=/dev/pts/3" << QList<qint16>{1, 2, 3, 4, 9};
+}
+
+void TestSerialPort::listedNumbers()
+{
+    QFETCH(int, present);
+    QFETCH(QString, overrides);
+    QFETCH(QList<qint16>, listed);
+    const Overrides set(overrides);
+    QStringList ports;
+    for (int n = 0; n < present; ++n)
+        ports.append(QStringLiteral("/dev/ttyUSB%1").arg(n));
+    QCOMPARE(PortMap(devices(ports.join(QLatin1Char(',')))).listedNumbers(), listed);
+}
+
+void TestSerialPort::overrideDescribedAsItsTarget()
+{
+    // A stable name such as /dev/serial/by-id/usb-FTDI_...-port0 leads to the adapter's node.
+    QTemporaryDir dir;
+    const QString node = dir.filePath(QStringLiteral("ttyUSB0"));
+    const QString stable = dir.filePath(QStringLiteral("usb-FTDI-port0"));
+    QVERIFY(QFile(node).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(node, stable));
+    const Overrides set(QStringLiteral("2=") + stable);
+    const PortMap map(devices(node + QStringLiteral("|FT232R USB UART")));
+    const std::optional<PortMap::Entry> entry = map.entry(2);
+    QVERIFY(entry);
+    QCOMPARE(entry->path, stable);
+    QCOMPARE(entry->description, QStringLiteral("FT232R USB UART"));
+    QCOMPARE(entry->setBy, QStringLiteral("TARVIX_COM2"));
+    QCOMPARE(map.entry(1)->setBy, QString());
 }
 
 void TestSerialPort::accessOnClosedPortFails()
@@ -187,6 +307,60 @@ void TestSerialPort::realPortOpensAtLineSettings()
     QCOMPARE(comm.settings(), QStringLiteral("1200,N,8,1"));
     QVERIFY(comm.setPortOpen(false));
     QVERIFY(!comm.portOpen());
+}
+
+void TestSerialPort::openFailureTexts_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text"); // %1 stands for the pseudo-terminal's device
+    QTest::newRow("no port behind the number")
+        << "COM9" << int(SerialControl::OpenFailure::NoDevice)
+        << "COM9: no serial port stands behind this number (tarvix --ports lists the ports)";
+    QTest::newRow("no port behind COM0")
+        << "COM0" << int(SerialControl::OpenFailure::NoDevice)
+        << "COM0: no serial port stands behind this number (tarvix --ports lists the ports)";
+    QTest::newRow("device missing")
+        << "missing" << int(SerialControl::OpenFailure::Other)
+        << "COM1 (/dev/tarvix-no-such-device): No such file or directory";
+    QTest::newRow("held by another program")
+        << "busy" << int(SerialControl::OpenFailure::Busy)
+        << "COM1 (%1): Permission error while locking the device \u2014 is the port in use by "
+           "another program?";
+    QTest::newRow("not the user's to open")
+        << "forbidden" << int(SerialControl::OpenFailure::Permission)
+        << "COM1 (%1): Permission denied \u2014 is the user in the dialout group?";
+}
+
+void TestSerialPort::openFailureTexts()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    test::PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    mapCom(1, situation == QLatin1String("missing") ? QStringLiteral("/dev/tarvix-no-such-device")
+                                                    : pty.slavePath());
+    std::unique_ptr<SerialControl> comm = std::make_unique<SystemSerialControl>();
+    SystemSerialControl holder;
+    std::optional<test::OrdinaryUser> user;
+    if (situation.startsWith(QLatin1String("COM"))) {
+        comm = std::make_unique<test::FakeSerialControl>(); // a machine with COM1 to COM8
+        QVERIFY(comm->setCommPort(situation.mid(3).toShort()));
+    } else if (situation == QLatin1String("busy")) {
+        QVERIFY2(holder.setPortOpen(true), qPrintable(holder.errorString()));
+    } else if (situation == QLatin1String("forbidden")) {
+        QVERIFY(QFile::setPermissions(pty.slavePath(), QFileDevice::Permissions()));
+        user.emplace();
+        if (!user->active())
+            QSKIP("permissions cannot be taken away here");
+    }
+    QVERIFY(!comm->setPortOpen(true));
+    user.reset();
+    QVERIFY(!comm->portOpen());
+    QCOMPARE(comm->errorString(),
+             text.contains(QLatin1String("%1")) ? text.arg(pty.slavePath()) : text);
+    QCOMPARE(int(comm->openFailure().kind), kind);
 }
 
 void TestSerialPort::realPortMissingDeviceFails()

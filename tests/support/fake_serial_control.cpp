@@ -2,6 +2,12 @@
 
 namespace tvx::test {
 
+FakeSerialControl::FakeSerialControl(QObject *parent) : SerialControl(parent)
+{
+    for (int n = 0; n < 8; ++n)
+        m_present.append({QStringLiteral("/dev/ttyS%1").arg(n), QString()});
+}
+
 void FakeSerialControl::setUnavailable(const QString &device, bool unavailable)
 {
     if (unavailable)
@@ -11,10 +17,10 @@ void FakeSerialControl::setUnavailable(const QString &device, bool unavailable)
 }
 
 bool FakeSerialControl::openDevice(const QString &device, const LineSettings &settings,
-                                   QString *reason)
+                                   OpenFailure *failure)
 {
     if (m_unavailable.contains(device)) {
-        *reason = QStringLiteral("Device or resource busy");
+        *failure = {OpenFailure::Busy, QStringLiteral("Device or resource busy")};
         return false;
     }
     m_openedDevice = device;

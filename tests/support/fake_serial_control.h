@@ -7,11 +7,15 @@
 namespace tvx::test {
 
 // A serial control over a pretend device: tests feed it received bytes, make devices busy or
-// absent, and pull the device away, while the property logic is the real control's.
+// absent, and pull the device away, while the property logic is the real control's. The
+// pretend machine has the serial ports /dev/ttyS0 to /dev/ttyS7 (COM1 to COM8) unless a test
+// gives it others.
 class FakeSerialControl : public SerialControl {
     Q_OBJECT
 public:
-    using SerialControl::SerialControl;
+    explicit FakeSerialControl(QObject *parent = nullptr);
+
+    void setPresentPorts(const QList<SerialDevice> &ports) { m_present = ports; }
 
     // Devices that fail to open ("/dev/ttyS2", or a path mapped through TARVIX_COM<n>).
     void setUnavailable(const QString &device, bool unavailable = true);
@@ -26,11 +30,14 @@ public:
     int openCount() const { return m_openCount; }
 
 protected:
-    bool openDevice(const QString &device, const LineSettings &settings, QString *reason) override;
+    QList<SerialDevice> presentPorts() const override { return m_present; }
+    bool openDevice(const QString &device, const LineSettings &settings,
+                    OpenFailure *failure) override;
     void closeDevice() override { m_openedDevice.clear(); }
     bool configureDevice(const LineSettings &settings, QString *) override;
 
 private:
+    QList<SerialDevice> m_present;
     QSet<QString> m_unavailable;
     QString m_openedDevice;
     LineSettings m_openedSettings;
