@@ -1,14 +1,18 @@
 #include "app/main_window.h"
+#include "files/system_fixtures.h"
 #include "port/config_file.h"
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
+#include "support/pseudo_terminal.h"
 #include "support/twips.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -49,6 +53,8 @@ private Q_SLOTS:
     void cancelFailsSilently();
     void secondShowKeepsSavedNumber();
     void unwritableConfigIsReportedAndPortStillOpens();
+    void optionHintsNameTheDevices();
+    void hintAfterPermissionDenied();
 
 private:
     PortSelectionWindow *openWindow();
@@ -289,6 +295,63 @@ void TestPortSelection::unwritableConfigIsReportedAndPortStillOpens()
     QVERIFY(m_comm->portOpen());
     QCOMPARE(m_comm->openedDevice(), com(3));
     QVERIFY(QFileInfo(configfile::fileName()).isDir());
+}
+
+void TestPortSelection::optionHintsNameTheDevices()
+{
+    m_comm->setPresentPorts({{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART")},
+                             {QStringLiteral("/dev/ttyS0"), QString()}});
+    m_comm->setUnavailable(QStringLiteral("/dev/ttyUSB0"));
+    QVERIFY(openWindow());
+    const QString nothing =
+        QStringLiteral("No serial port stands behind this number on this computer.");
+    QCOMPARE(option(1)->toolTip(), QStringLiteral("/dev/ttyS0 \u2014 built-in serial port"));
+    QCOMPARE(option(2)->toolTip(), QStringLiteral("/dev/ttyUSB0 \u2014 FT232R USB UART"));
+    QCOMPARE(option(3)->toolTip(), nothing);
+    QCOMPARE(option(4)->toolTip(), nothing);
+
+    // A failed Ok adds the reason to that option's hint, and only to that one.
+    option(2)->click();
+    test::ModalWatcher boxes;
+    m_window->cmdok_Click();
+    QCOMPARE(boxes.boxes().size(), 1);
+    QCOMPARE(option(2)->toolTip(),
+             QStringLiteral("/dev/ttyUSB0 \u2014 FT232R USB UART\nThe last opening failed: "
+                            "Device or resource busy.\nAnother program holds the port: end it, "
+                            "then choose Ok again."));
+    QCOMPARE(option(1)->toolTip(), QStringLiteral("/dev/ttyS0 \u2014 built-in serial port"));
+    // An adapter plugged in while the window is open shows when the hint is next shown.
+    m_comm->setPresentPorts({{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART")},
+                             {QStringLiteral("/dev/ttyS0"), QString()},
+                             {QStringLiteral("/dev/ttyUSB1"), QStringLiteral("Tarvix cable")}});
+    QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), option(3)->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(option(3), &hover);
+    QCOMPARE(option(3)->toolTip(), QStringLiteral("/dev/ttyUSB1 \u2014 Tarvix cable"));
+}
+
+void TestPortSelection::hintAfterPermissionDenied()
+{
+    // The real serial control on a terminal the user may not open.
+    test::PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    qputenv("TARVIX_COM1", pty.slavePath().toLocal8Bit());
+    QVERIFY(QFile::setPermissions(pty.slavePath(), QFileDevice::Permissions()));
+    SystemSerialControl comm;
+    PortLink link(comm);
+    PortSelectionWindow window(link);
+    {
+        test::OrdinaryUser nobody;
+        if (!nobody.active())
+            QSKIP("permissions cannot be taken away here");
+        window.cmdcancel_Click(); // back to COM1, which fails without a word
+    }
+    QVERIFY(!comm.portOpen());
+    QCOMPARE(window.findChild<QRadioButton *>(QStringLiteral("Option1"))->toolTip(),
+             pty.slavePath() +
+                 QStringLiteral(" \u2014 serial port (set by TARVIX_COM1)\nThe last opening "
+                                "failed: Permission denied.\nSerial ports belong to the group "
+                                "dialout: add yourself with \"sudo adduser $USER dialout\", then "
+                                "log out and in again."));
 }
 
 QTEST_MAIN(TestPortSelection)
