@@ -60,9 +60,10 @@ package: build
 	$(call install_missing,$(PACKAGE_PACKAGES))
 	cd $(BUILD) && cpack -G DEB
 
-# Remakes docs/screenshot.png, the README's picture of the main window after a capture.
+# Remakes the README's pictures: the main window after a capture, the port selection window
+# with a port's tooltip.
 screenshot: test-deps build
-	tools/screenshot.sh $(BUILD) docs/screenshot.png
+	tools/screenshot.sh $(BUILD) docs/screenshot.png docs/port-selection.png
 
 # A capture within seconds, with the instrument simulator on a pseudo-terminal.
 demo: build

@@ -94,7 +94,7 @@ unshare --mount bash -euo pipefail -c '
     cd "$scratch/elsewhere"
     echo "tarvix --version: $(tarvix --version)"
     tarvix --help | head -n 1
-    for case in command-line start-up capture-files print; do
+    for case in command-line start-up capture-files print port-back signals ports; do
         TMPDIR="$scratch" bash "$scratch/e2e/tests/e2e/e2e.sh" "$case" /usr/bin/tarvix \
             /usr/bin/tarvix-sim "$scratch/e2e"
     done

@@ -7,7 +7,7 @@
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
 # /usr/bin/tarvix, for example).
-# Cases: command-line, start-up, capture-files, print. Exit status 0 passed, 1 failed, 77
+# Cases: command-line, start-up, capture-files, print, port-back, signals, ports. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
 
@@ -211,6 +211,131 @@ case_capture_files()
     exit_program "$main"
 }
 
+# The time the program's threads have spent on the CPU, in nanoseconds, and how often they were
+# woken: "<ns> <switches>".
+cpu_and_wakeups()
+{
+    local task ns=0 switches=0 run count
+    for task in /proc/"$session_program_pid"/task/*; do
+        read -r run _ <"$task/schedstat"
+        count=$(awk '/ctxt_switches/ { n += $2 } END { print n + 0 }' "$task/status")
+        ns=$((ns + run))
+        switches=$((switches + count))
+    done
+    echo "$ns $switches"
+}
+
+stderr_has()
+{
+    grep -qxF -- "$1" "$session_work/tarvix.err"
+}
+
+# An adapter unplugged while the program runs, and plugged in again: the device behind COM1
+# is a link to the simulator's terminal, as udev makes /dev/ttyUSB0. The program reopens the
+# port by itself when the link is back, and captures the next transmission byte for byte;
+# while the device is away it does nothing at all.
+case_port_back()
+{
+    local run="$session_work/run" sent="$session_work/sent.txt" link="$session_work/dev/ttyUSB0"
+    local before after idle_ns idle_switches
+    mkdir "$session_work/dev"
+    start_sim --delay 600000
+    ln -s "$sim_device" "$link"
+    sim_device=$link
+    start_with_com1
+
+    # Unplugged: the line hangs up, then the device goes.
+    kill "$session_sim_pid"
+    wait "$session_sim_pid" 2>/dev/null || true
+    session_sim_pid=''
+    poll 10 "the lost port on standard error" grep -q "^COM1 ($link): " "$session_work/tarvix.err"
+    rm "$link"
+
+    # Idle with the port lost: no timer, no polling.
+    sleep 0.5
+    before=$(cpu_and_wakeups)
+    sleep 3
+    after=$(cpu_and_wakeups)
+    idle_ns=$((${after% *} - ${before% *}))
+    idle_switches=$((${after#* } - ${before#* }))
+    echo "idle 3 s with the port lost: ${idle_ns} ns of CPU, ${idle_switches} wake-ups"
+    ((idle_switches == 0)) ||
+        fail "the program woke $idle_switches times (${idle_ns} ns of CPU) while the port was lost"
+
+    # Plugged in again: a new terminal under the same name; its transmission comes 1.5 s later.
+    write_readings 30 "back-$$" >"$sent"
+    start_sim --file "$sent" --delay 1500
+    ln -s "$sim_device" "$link"
+    poll 10 "the port to be reopened" stderr_has "COM1 ($link) is back; the port is open again"
+    wait_capture "$main" 60
+    save_as "$main" readings.dat
+    { cat "$sent"; printf '\r\n'; } >"$session_work/expected.dat"
+    same_bytes "$session_work/expected.dat" "$run/readings.dat" "the capture after the port came back"
+    # Standard error holds the two lines and nothing else of the program's own.
+    grep '^COM1 ' "$session_work/tarvix.err"
+    [ "$(grep -c '^COM1 ' "$session_work/tarvix.err")" = 2 ] ||
+        fail "standard error says more or less than the loss and the return"
+    exit_program "$main"
+}
+
+# lock_file_of <device>: the lock file Qt keeps in /run/lock while the device is open.
+lock_file_of()
+{
+    local name
+    name=$(realpath "$1")
+    name=${name#/dev/}
+    echo "/run/lock/LCK..${name//\//_}"
+}
+
+# SIGTERM (a logout), SIGINT (Ctrl+C) and SIGHUP (the terminal closed) end the program as Exit
+# does: status 0, the port closed and its lock file gone, so the next start opens it at once.
+# Also a signal that comes while the start-up message box waits for OK.
+case_signals()
+{
+    local sig lock
+    start_sim --delay 600000
+    lock=$(lock_file_of "$sim_device")
+    for sig in TERM INT HUP; do
+        start_with_com1
+        [ -e "$lock" ] || fail "no lock file $lock while the port is open"
+        kill -s "$sig" "$session_program_pid"
+        wait_program_end
+        [ "$session_program_exit" = 0 ] ||
+            fail "SIG$sig ended the program with status $session_program_exit"
+        [ ! -e "$lock" ] || fail "SIG$sig left the lock file $lock behind"
+    done
+    # The next instance opened the port at once each time (start_with_com1 found the main
+    # window, not the "File Error" box).
+    rm "$session_work/run/tvx.cfg"
+    start_program
+    wait_window 'File Error' >/dev/null
+    kill -s TERM "$session_program_pid"
+    wait_program_end
+    [ "$session_program_exit" = 0 ] ||
+        fail "SIGTERM during the start-up message ended the program with status $session_program_exit"
+}
+
+# --ports answers without a display: COM1 to COM4 at least, one line each, with the device and
+# what the system says of it; TARVIX_COM<n> shows as such.
+case_ports()
+{
+    local out line
+    out=$(cd "$session_work/run" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        TARVIX_COM2=/dev/tarvix-sim "$program" --ports 2>"$session_work/ports.err") ||
+        fail "--ports ended with status $?: $(cat "$session_work/ports.err")"
+    echo "$out"
+    [ ! -s "$session_work/ports.err" ] || fail "--ports wrote to standard error"
+    [ "$(echo "$out" | head -n 4 | awk '{ print $1 }' | tr '\n' ' ')" = 'COM1 COM2 COM3 COM4 ' ] ||
+        fail "--ports does not list COM1 to COM4 first"
+    while IFS= read -r line; do
+        [[ "$line" =~ ^COM[0-9]+\ +(/[^ ]+\ +.+|-\ +no\ serial\ port\ stands\ behind\ this\ number)$ ]] ||
+            fail "--ports printed a line of another shape: \"$line\""
+        [[ "$line" != *' /dev/pts/'* ]] || fail "--ports lists a pseudo-terminal: \"$line\""
+    done <<<"$out"
+    grep -qE '^COM2 +/dev/tarvix-sim +serial port \(set by TARVIX_COM2\)$' <<<"$out" ||
+        fail "--ports does not show COM2 as TARVIX_COM2 sets it"
+}
+
 # Where cups-pdf puts the jobs of this user: the Out setting of its configuration.
 cups_pdf_folder()
 {
@@ -290,6 +415,9 @@ command-line) case_command_line ;;
 start-up) case_start_up ;;
 capture-files) case_capture_files ;;
 print) case_print ;;
+port-back) case_port_back ;;
+signals) case_signals ;;
+ports) case_ports ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -1,22 +1,29 @@
-// The program's command line: --version and --help are answered, every other argument is
-// ignored, whatever else a desktop or a user puts there.
+// The program's command line: --version, --help and --ports are answered, every other argument
+// is ignored, whatever else a desktop or a user puts there.
 
 #include "command_line.h"
 
 #include <QTest>
 
-using Request = QString; // "run", "version" or "help"
+using Request = QString; // "run", "version", "help" or "ports"
 
 namespace {
 
 Request requestOf(const QStringList &arguments)
 {
+    // A machine with one built-in UART.
+    const auto machine = [] { return tvx::PortMap({{QStringLiteral("/dev/ttyS0"), QString()}}); };
     const auto answer = tvx::commandLineAnswer(QStringList{QStringLiteral("tarvix")} + arguments,
-                                               QStringLiteral("1.2"));
+                                               QStringLiteral("1.2"), machine);
     if (!answer)
         return QStringLiteral("run");
     if (answer->startsWith(QLatin1String("Usage: tarvix")))
         return QStringLiteral("help");
+    if (*answer == QLatin1String("COM1  /dev/ttyS0  built-in serial port\n"
+                                 "COM2  -           no serial port stands behind this number\n"
+                                 "COM3  -           no serial port stands behind this number\n"
+                                 "COM4  -           no serial port stands behind this number\n"))
+        return QStringLiteral("ports");
     return *answer == QLatin1String("tarvix 1.2\n") ? QStringLiteral("version") : *answer;
 }
 
@@ -40,6 +47,7 @@ void TestCommandLine::request_data()
     const Request run = QStringLiteral("run");
     const Request version = QStringLiteral("version");
     const Request help = QStringLiteral("help");
+    const Request ports = QStringLiteral("ports");
 
     QTest::newRow("none") << QStringList() << run;
     QTest::newRow("--version") << list("--version") << version;
@@ -57,6 +65,10 @@ void TestCommandLine::request_data()
     QTest::newRow("stray words") << list("COM1 readings.dat") << run;
     QTest::newRow("a file named like an option after --") << list("-- --version") << run;
     QTest::newRow("--help with a value") << list("--help=all") << help;
+    QTest::newRow("--ports") << list("--ports") << ports;
+    QTest::newRow("-ports as Qt spells options") << list("-ports") << ports;
+    QTest::newRow("help wins over ports") << list("--ports --help") << help;
+    QTest::newRow("version wins over ports") << list("--ports -v") << version;
 }
 
 void TestCommandLine::request()
