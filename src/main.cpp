@@ -36,6 +36,7 @@ int main(int argc, char *argv[])
     });
 
     tvx::MainWindow window(std::make_unique<tvx::SystemSerialControl>());
+    const tvx::PortReleaseAtExit release(window.comm());
     window.start();
     return QApplication::exec();
 }

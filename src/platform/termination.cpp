@@ -1,6 +1,10 @@
 #include "termination.h"
 
+#include "serial_port.h"
+
 #include <QSocketNotifier>
+
+#include <cstdlib>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -74,5 +78,29 @@ TerminationSignals::~TerminationSignals() = default;
 void TerminationSignals::readPending() {}
 
 #endif
+
+namespace {
+
+SerialControl *g_releasedAtExit = nullptr;
+
+extern "C" void releasePortAtExit()
+{
+    if (g_releasedAtExit)
+        g_releasedAtExit->setPortOpen(false);
+}
+
+} // namespace
+
+PortReleaseAtExit::PortReleaseAtExit(SerialControl &comm)
+{
+    static const bool registered = std::atexit(releasePortAtExit) == 0;
+    Q_UNUSED(registered);
+    g_releasedAtExit = &comm;
+}
+
+PortReleaseAtExit::~PortReleaseAtExit()
+{
+    g_releasedAtExit = nullptr;
+}
 
 } // namespace tvx

@@ -6,6 +6,8 @@ class QSocketNotifier;
 
 namespace tvx {
 
+class SerialControl;
+
 // The requests to end the program that come from outside: SIGTERM (a logout, a service
 // manager), SIGINT (Ctrl+C in a terminal) and SIGHUP (the terminal or session went away).
 // While an object of this class lives, each such signal arrives as received() on its thread,
@@ -25,6 +27,17 @@ private:
     void readPending();
 
     QSocketNotifier *m_notifier = nullptr;
+};
+
+// Closes the serial port on the way out also when a library ends the program with exit():
+// Qt does so when the X server goes away, as at a logout, and the port's lock file would
+// otherwise stay behind. At most one object may live at a time, no longer than the control.
+class PortReleaseAtExit {
+public:
+    explicit PortReleaseAtExit(SerialControl &comm);
+    ~PortReleaseAtExit();
+    PortReleaseAtExit(const PortReleaseAtExit &) = delete;
+    PortReleaseAtExit &operator=(const PortReleaseAtExit &) = delete;
 };
 
 } // namespace tvx

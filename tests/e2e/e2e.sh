@@ -313,6 +313,15 @@ case_signals()
     wait_program_end
     [ "$session_program_exit" = 0 ] ||
         fail "SIGTERM during the start-up message ended the program with status $session_program_exit"
+
+    # At a logout the X server may go first; Qt then ends the program itself.
+    start_with_com1
+    [ -e "$lock" ] || fail "no lock file $lock while the port is open"
+    kill "$session_xvfb_pid"
+    wait "$session_xvfb_pid" 2>/dev/null || true
+    session_xvfb_pid=''
+    wait_program_end
+    [ ! -e "$lock" ] || fail "the X server's end left the lock file $lock behind"
 }
 
 # --ports answers without a display: COM1 to COM4 at least, one line each, with the device and
