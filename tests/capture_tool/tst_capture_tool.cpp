@@ -193,6 +193,15 @@ void TestCaptureTool::runs_data()
 
     const QByteArray sample = "TARVIX-1M\r\n 001     23.17\r\n 002     23.24 \xb5g\n\x00 003\r\n";
     const QByteArray crlf = "\r\n";
+    // The sample at once, captured into the working folder.
+    const auto sampleAtOnce = [&] {
+        Case c;
+        c.sent = sample;
+        c.sim = words("--fast");
+        c.files = QStringList{QStringLiteral("{file}")};
+        c.content = {sample + crlf};
+        return c;
+    };
     {
         Case c; // 256 bytes at 1200 baud: about 2.1 s
         c.sent = everyByteValue();
@@ -203,10 +212,9 @@ void TestCaptureTool::runs_data()
         QTest::newRow("every byte value at 1200 baud") << c;
     }
     {
-        Case c;
-        c.sent = sample;
-        c.sim = words("--fast");
+        Case c = sampleAtOnce();
         c.tool = words("--device {dev} --out -");
+        c.files.clear();
         c.out = sample; // raw: no CR LF added
         c.err = QStringLiteral("{dev}: %1 bytes in {s} s, written to standard output\n")
                     .arg(sample.size());
@@ -267,37 +275,26 @@ void TestCaptureTool::runs_data()
         QTest::newRow("a port another program holds") << c;
     }
     {
-        Case c;
-        c.sent = sample;
-        c.sim = words("--fast");
+        Case c = sampleAtOnce();
         c.config = "3\r\n\r\n";
         c.environment = QStringList{QStringLiteral("TARVIX_COM3={dev}")};
-        c.files = QStringList{QStringLiteral("{file}")};
-        c.content = {sample + crlf};
         c.err = QStringLiteral("COM3 ({dev}): %1 bytes in {s} s, written to {file}\n")
                     .arg(sample.size());
         QTest::newRow("the port of tvx.cfg") << c;
     }
     {
-        Case c;
-        c.sent = sample;
-        c.sim = words("--fast");
+        Case c = sampleAtOnce();
         c.tool = words("--port 2 --out reading.dat");
         c.config = "3\r\n\r\n";
         c.environment = QStringList{QStringLiteral("TARVIX_COM2={dev}")};
         c.files = QStringList{QStringLiteral("reading.dat")};
-        c.content = {sample + crlf};
         c.err = QStringLiteral("COM2 ({dev}): %1 bytes in {s} s, written to reading.dat\n")
                     .arg(sample.size());
         QTest::newRow("--port over tvx.cfg, --out FILE") << c;
     }
     {
-        Case c;
-        c.sent = sample;
-        c.sim = words("--fast");
+        Case c = sampleAtOnce();
         c.tool = words("--device {dev} --quiet");
-        c.files = QStringList{QStringLiteral("{file}")};
-        c.content = {sample + crlf};
         QTest::newRow("--quiet") << c;
     }
     {
@@ -335,10 +332,9 @@ void TestCaptureTool::runs_data()
         QTest::newRow("SIGTERM mid-capture") << c;
     }
     {
-        Case c;
-        c.sent = sample;
-        c.sim = words("--fast");
+        Case c = sampleAtOnce();
         c.tool = words("--device {dev} --out -");
+        c.files.clear();
         c.standardOutput = QStringLiteral("/dev/full");
         c.status = 5;
         c.err = QStringLiteral(
