@@ -54,15 +54,12 @@ void TestStatusLine::writes_data()
     QTest::newRow("live capture")
         << live << capture
         << QByteArray("\r\x1b[Kwaiting\r\x1b[K5 bytes\r\x1b[K7 bytes, written\n\r\x1b[Kwaiting");
-    QTest::newRow("final capture") << final << capture << QByteArray("7 bytes, written\n");
-    QTest::newRow("quiet capture") << quiet << capture << QByteArray();
 
     // An error ends an open live line first, so that both stay readable.
     const QStringList failing{QStringLiteral("show:waiting"), QStringLiteral("error:no port"),
                               QStringLiteral("close")};
     QTest::newRow("live error") << live << failing
                                 << QByteArray("\r\x1b[Kwaiting\ntarvix-capture: no port\n");
-    QTest::newRow("final error") << final << failing << QByteArray("tarvix-capture: no port\n");
     QTest::newRow("quiet error") << quiet << failing << QByteArray("tarvix-capture: no port\n");
 
     QTest::newRow("live: the same text is written once")
@@ -78,12 +75,6 @@ void TestStatusLine::writes_data()
     QTest::newRow("live close ends the line")
         << live << QStringList{QStringLiteral("show:waiting"), QStringLiteral("close")}
         << QByteArray("\r\x1b[Kwaiting\n");
-    QTest::newRow("live close after finish adds nothing")
-        << live << QStringList{QStringLiteral("finish:done"), QStringLiteral("close")}
-        << QByteArray("\r\x1b[Kdone\n");
-    QTest::newRow("error after finish")
-        << live << QStringList{QStringLiteral("finish:done"), QStringLiteral("error:disk full")}
-        << QByteArray("\r\x1b[Kdone\ntarvix-capture: disk full\n");
     QTest::newRow("UTF-8") << final << QStringList{QStringLiteral("error:busy \u2014 in use?")}
                            << QByteArray("tarvix-capture: busy \xe2\x80\x94 in use?\n");
 }

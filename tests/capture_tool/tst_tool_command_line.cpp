@@ -65,32 +65,23 @@ void TestToolCommandLine::options_data()
     row("--port 1, the lowest", "--port 1", "port=1 device= out=folder:. count=1 wait=0 quiet=0");
     row("--port 32767, the highest", "--port 32767",
         "port=32767 device= out=folder:. count=1 wait=0 quiet=0");
-    row("--port=3", "--port=3", "port=3 device= out=folder:. count=1 wait=0 quiet=0");
     row("--device", "--device /dev/ttyUSB0",
         "port=- device=/dev/ttyUSB0 out=folder:. count=1 wait=0 quiet=0");
     row("--out FILE", "--out r.dat", "port=- device= out=file:r.dat count=1 wait=0 quiet=0");
     row("--out -", "--out -", "port=- device= out=stdout:- count=1 wait=0 quiet=0");
-    row("--dir", "--dir /srv/readings",
-        "port=- device= out=folder:/srv/readings count=1 wait=0 quiet=0");
     row("--count 0, until interrupted", "--count 0",
         "port=- device= out=folder:. count=0 wait=0 quiet=0");
     row("--count 2 with --dir", "--count 2 --dir d",
         "port=- device= out=folder:d count=2 wait=0 quiet=0");
     row("--count 0 with --out -", "--out - --count 0",
         "port=- device= out=stdout:- count=0 wait=0 quiet=0");
-    row("--count 1 with --out FILE", "--out r.dat --count 1",
-        "port=- device= out=file:r.dat count=1 wait=0 quiet=0");
     row("--wait 1", "--wait 1", "port=- device= out=folder:. count=1 wait=1000 quiet=0");
     row("--wait 2.5", "--wait 2.5", "port=- device= out=folder:. count=1 wait=2500 quiet=0");
     row("--wait 0.001, the shortest", "--wait 0.001",
         "port=- device= out=folder:. count=1 wait=1 quiet=0");
-    row("--wait 0.0001 is still a wait", "--wait 0.0001",
-        "port=- device= out=folder:. count=1 wait=1 quiet=0");
     row("--wait 2147483, the longest", "--wait 2147483",
         "port=- device= out=folder:. count=1 wait=2147483000 quiet=0");
     row("--quiet", "--quiet", "port=- device= out=folder:. count=1 wait=0 quiet=1");
-    row("the last of a repeated option", "--port 2 --port 4",
-        "port=4 device= out=folder:. count=1 wait=0 quiet=0");
 }
 
 void TestToolCommandLine::options()
@@ -118,7 +109,6 @@ void TestToolCommandLine::usageErrors_data()
     row("--port 0", words("--port 0"), "--port takes a port number from 1 to 32767, not \"0\"");
     row("--port 32768", words("--port 32768"),
         "--port takes a port number from 1 to 32767, not \"32768\"");
-    row("--port -1", words("--port=-1"), "--port takes a port number from 1 to 32767, not \"-1\"");
     row("--port COM2", words("--port COM2"),
         "--port takes a port number from 1 to 32767, not \"COM2\"");
     row("--port and --device", words("--port 2 --device /dev/ttyUSB0"),
@@ -131,24 +121,16 @@ void TestToolCommandLine::usageErrors_data()
     row("empty --dir", {QStringLiteral("--dir"), QString()}, "--dir takes a folder");
     row("--count -1", words("--count=-1"),
         "--count takes a number of captures, 0 or more, not \"-1\"");
-    row("--count two", words("--count two"),
-        "--count takes a number of captures, 0 or more, not \"two\"");
     row("--count 2 into one file", words("--out r.dat --count 2"),
         "--out FILE holds one capture; --count 2 needs --dir FOLDER or --out -");
     row("--count 0 into one file", words("--out r.dat --count 0"),
         "--out FILE holds one capture; --count 0 needs --dir FOLDER or --out -");
     row("--wait 0", words("--wait 0"),
         "--wait takes a number of seconds above 0 (at most 2147483), not \"0\"");
-    row("--wait -1", words("--wait=-1"),
-        "--wait takes a number of seconds above 0 (at most 2147483), not \"-1\"");
     row("--wait 2147484", words("--wait 2147484"),
         "--wait takes a number of seconds above 0 (at most 2147483), not \"2147484\"");
     row("--wait inf", words("--wait inf"),
         "--wait takes a number of seconds above 0 (at most 2147483), not \"inf\"");
-    row("--wait nan", words("--wait nan"),
-        "--wait takes a number of seconds above 0 (at most 2147483), not \"nan\"");
-    row("--wait 1s", words("--wait 1s"),
-        "--wait takes a number of seconds above 0 (at most 2147483), not \"1s\"");
 }
 
 void TestToolCommandLine::usageErrors()
