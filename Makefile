@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev \
                  qt6-qpa-plugins fonts-liberation
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
-                poppler-utils imagemagick desktop-file-utils
+                poppler-utils imagemagick desktop-file-utils groff-base
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 PACKAGE_PACKAGES = dpkg-dev file
 
@@ -49,7 +49,8 @@ test: test-deps build
 	$(SUDO) bash tests/print/cups-setup.sh || echo "No CUPS: tst_printer_cups will tell."
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The program, tarvix-sim, the desktop entry and the icons under $(PREFIX); DESTDIR is honoured.
+# The program, tarvix-capture and its manual page, tarvix-sim, the desktop entry and the icons
+# under $(PREFIX); DESTDIR is honoured.
 install: build
 	@place="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$place" ]; do place=$$(dirname "$$place"); done; \
 	  if [ -w "$$place" ]; then sudo=; else sudo="$(SUDO)"; fi; \

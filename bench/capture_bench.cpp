@@ -1,8 +1,12 @@
 // Measures the capture over a real serial line (a pseudo-terminal written by a second thread):
-// how soon a capture ends after the last byte, how long the event loop stalls while capturing,
-// the CPU a fast burst costs, and what the program does while idle with the port open.
+// how soon a capture ends after the last byte, in the desktop program and in tarvix-capture, how
+// long the event loop stalls while capturing, the CPU a fast burst costs, and what the program
+// does while idle with the port open.
 
 #include "app/main_window.h"
+#include "capture_tool/capture_output.h"
+#include "capture_tool/capture_run.h"
+#include "capture_tool/status_line.h"
 #include "platform/serial_port.h"
 #include "port/config_file.h"
 #include "transmission.h"
@@ -77,6 +81,29 @@ template <typename Pred> bool runUntil(Pred pred, int timeoutMs)
     return pred();
 }
 
+// Writes bytes into the line at cps characters a second (0: at once) from a thread of its own,
+// and sets lastByteAt to the clock's time once the last one is written.
+std::thread startWriter(const Line &line, const QByteArray &bytes, int cps,
+                        const QElapsedTimer &clock, std::atomic<qint64> &lastByteAt)
+{
+    return std::thread([&line, bytes, cps, &clock, &lastByteAt] {
+        tvx::sim::Pacing pacing;
+        pacing.charsPerSecond = cps;
+        const int fd = line.master;
+        tvx::sim::send(bytes, pacing, [fd](const char *data, qint64 size) {
+            while (size > 0) {
+                const ssize_t n = ::write(fd, data, size_t(size));
+                if (n <= 0)
+                    return false;
+                data += n;
+                size -= n;
+            }
+            return true;
+        });
+        lastByteAt = clock.nsecsElapsed();
+    });
+}
+
 struct Run {
     double endLatencyMs = 0; // last byte written -> capture ended
     double longestStallMs = 0;
@@ -103,13 +130,14 @@ Run capture(const QByteArray &bytes, int cps, bool watchStalls)
     auto *dispatcher = QAbstractEventDispatcher::instance();
     const auto awake = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake,
                                         [&] { awakeAt = clock.nsecsElapsed(); });
-    const auto blocking = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] {
-        if (watching && awakeAt >= 0) {
-            longestBusy = qMax(longestBusy, clock.nsecsElapsed() - awakeAt);
-            ++stretches;
-        }
-        awakeAt = -1;
-    });
+    const auto blocking =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] {
+            if (watching && awakeAt >= 0) {
+                longestBusy = qMax(longestBusy, clock.nsecsElapsed() - awakeAt);
+                ++stretches;
+            }
+            awakeAt = -1;
+        });
     if (!watchStalls) {
         QObject::disconnect(awake);
         QObject::disconnect(blocking);
@@ -117,22 +145,7 @@ Run capture(const QByteArray &bytes, int cps, bool watchStalls)
 
     std::atomic<qint64> lastByteAt{0};
     const qint64 cpuBefore = cpuUs();
-    std::thread writer([&] {
-        tvx::sim::Pacing pacing;
-        pacing.charsPerSecond = cps;
-        const int fd = line.master;
-        tvx::sim::send(bytes, pacing, [fd](const char *data, qint64 size) {
-            while (size > 0) {
-                const ssize_t n = ::write(fd, data, size_t(size));
-                if (n <= 0)
-                    return false;
-                data += n;
-                size -= n;
-            }
-            return true;
-        });
-        lastByteAt = clock.nsecsElapsed();
-    });
+    std::thread writer = startWriter(line, bytes, cps, clock, lastByteAt);
     runUntil([&] { return window.capturing(); }, 5000);
     watching = true;
     runUntil([&] { return !window.capturing(); }, 600000);
@@ -147,6 +160,40 @@ Run capture(const QByteArray &bytes, int cps, bool watchStalls)
     QObject::disconnect(blocking);
     run.exact = window.readingText().bytes() == bytes;
     return run;
+}
+
+// The same through tarvix-capture's run, as the tool makes it: its end is the moment the
+// reading file is written.
+Run captureWithTool(const QByteArray &bytes, int cps)
+{
+    Line line;
+    QTemporaryDir folder;
+    tvx::CaptureOptions options;
+    options.device = line.device;
+    options.outputPath = folder.path();
+    tvx::CaptureOutput output(options.output, options.outputPath);
+    tvx::StatusLine status(tvx::StatusLine::Mode::Quiet, [](const QByteArray &) {});
+    tvx::SystemSerialControl comm;
+    tvx::CaptureRun run(comm, options, output, status);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 writtenAt = -1;
+    QString written;
+    QObject::connect(&run, &tvx::CaptureRun::written, [&](const QString &where) {
+        writtenAt = clock.nsecsElapsed();
+        written = where;
+    });
+    run.start();
+
+    std::atomic<qint64> lastByteAt{0};
+    std::thread writer = startWriter(line, bytes, cps, clock, lastByteAt);
+    runUntil([&] { return run.isOver(); }, 600000);
+    writer.join();
+    Run result;
+    result.endLatencyMs = (writtenAt - lastByteAt) / 1e6;
+    QFile file(written);
+    result.exact = file.open(QIODevice::ReadOnly) && file.readAll() == bytes + "\r\n";
+    return result;
 }
 
 QByteArray pattern(qsizetype size)
@@ -172,6 +219,12 @@ int main(int argc, char *argv[])
                 "longest event-loop stall %.2f ms of %d wake-ups (goal <= 5), byte-exact %s\n",
                 (long long)tvx::sim::sampleTransmission().size() * 3, paced.endLatencyMs,
                 paced.longestStallMs, paced.stretches, paced.exact ? "yes" : "NO");
+
+    const Run tool = captureWithTool(tvx::sim::sampleTransmission().repeated(3), 120);
+    std::printf("tarvix-capture, paced 1200 baud, %lld bytes: file written %.0f ms after the last "
+                "byte (goal <= 1335), byte-exact %s\n",
+                (long long)tvx::sim::sampleTransmission().size() * 3, tool.endLatencyMs,
+                tool.exact ? "yes" : "NO");
 
     capture(pattern(64 << 10), 0, false); // warm-up: fonts, first layout
     const Run one = capture(pattern(1 << 20), 0, false);

@@ -50,7 +50,7 @@ echo "Installed:"
 while read -r path; do [ -f "$path" ] && echo "  $path"; done <"$scratch/files"
 
 step "the binaries load only libraries of the package's dependencies"
-for binary in /usr/bin/tarvix /usr/bin/tarvix-sim; do
+for binary in /usr/bin/tarvix /usr/bin/tarvix-capture /usr/bin/tarvix-sim; do
     if readelf -d "$binary" | grep -Eq 'RPATH|RUNPATH'; then
         fail "$binary carries a library path: $(readelf -d "$binary" | grep -E 'RPATH|RUNPATH')"
     fi
@@ -71,7 +71,7 @@ owner_of()
     done
     return 1
 }
-ldd /usr/bin/tarvix /usr/bin/tarvix-sim | awk '$3 ~ /^\// { print $3 }' | sort -u >"$scratch/libraries"
+ldd /usr/bin/tarvix /usr/bin/tarvix-capture /usr/bin/tarvix-sim | awk '$3 ~ /^\// { print $3 }' | sort -u >"$scratch/libraries"
 while read -r library; do
     owner=$(owner_of "$library") || fail "no package holds $library"
     grep -qx "$owner" "$scratch/closure" ||
@@ -79,6 +79,11 @@ while read -r library; do
 done <"$scratch/libraries"
 echo "$(wc -l <"$scratch/libraries") libraries, all from packages tarvix depends on"
 echo "Depends: $(dpkg-query -W -f='${Depends}' tarvix)"
+if ldd /usr/bin/tarvix-capture | grep -E 'libQt6(Gui|Widgets|PrintSupport)\.so'; then
+    fail "tarvix-capture loads a GUI library"
+fi
+grep -qx /usr/share/man/man1/tarvix-capture.1.gz "$scratch/files" ||
+    fail "the package lacks the manual page of tarvix-capture"
 
 step "the installed program, with the project folder hidden"
 mkdir -p "$scratch/e2e/tests/e2e" "$scratch/e2e/src/port" "$scratch/e2e/src/files"
@@ -94,6 +99,17 @@ unshare --mount bash -euo pipefail -c '
     cd "$scratch/elsewhere"
     echo "tarvix --version: $(tarvix --version)"
     tarvix --help | head -n 1
+    echo "tarvix-capture --version: $(tarvix-capture --version)"
+    # One capture of the simulated instrument, without a display: the bytes, then CR LF.
+    printf "TARVIX-1M\r\n 001     23.17\r\n 002     23.24\r\n" >"$scratch/sent.bin"
+    tarvix-sim --file "$scratch/sent.bin" --fast --delay 300 >"$scratch/sim.out" &
+    sim=$!
+    for _ in $(seq 50); do [ -s "$scratch/sim.out" ] && break; sleep 0.1; done
+    env -u DISPLAY tarvix-capture --device "$(head -n 1 "$scratch/sim.out")" \
+        --out "$scratch/capture.dat" --wait 10
+    kill "$sim"
+    wait "$sim" || true
+    printf "\r\n" | cat "$scratch/sent.bin" - | cmp - "$scratch/capture.dat"
     for case in command-line start-up capture-files print port-back signals ports; do
         TMPDIR="$scratch" bash "$scratch/e2e/tests/e2e/e2e.sh" "$case" /usr/bin/tarvix \
             /usr/bin/tarvix-sim "$scratch/e2e"

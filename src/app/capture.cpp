@@ -31,6 +31,12 @@ void Capture::Comm1_OnComm()
     capture();
 }
 
+void Capture::stop()
+{
+    if (running())
+        finish();
+}
+
 void Capture::capture()
 {
     m_comm.setInputLen(0);

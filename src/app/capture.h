@@ -41,6 +41,10 @@ public:
     // The receive notification.
     void Comm1_OnComm();
 
+    // Ends a running capture now, as if the line had fallen quiet: what waits is appended and
+    // finished() follows. For a program told to end, which keeps what has arrived.
+    void stop();
+
 Q_SIGNALS:
     // The capture ended, normally or through the error path.
     void finished();

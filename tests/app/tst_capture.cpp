@@ -74,6 +74,8 @@ private Q_SLOTS:
     void noticeFlashes();
     void notificationDuringCaptureIsIgnored();
     void modalBoxDoesNotStopCapture();
+    void stopKeepsWhatArrived();
+    void stopWhileIdleChangesNothing();
 
 private:
     void feedPaced(const QByteArray &bytes, int perTick);
@@ -289,6 +291,31 @@ void TestCapture::modalBoxDoesNotStopCapture()
     QVERIFY2(seenInsideBox > 100, "the capture stood still while the box was open");
     WAIT_FOR_END(1);
     QCOMPARE(m_text->bytes(), "start" + QByteArray(200, 'm'));
+}
+
+void TestCapture::stopKeepsWhatArrived()
+{
+    m_comm->feed(QByteArray(40, 's'));
+    m_comm->feed("waiting"); // too few for a block: still in the port's buffer
+    QVERIFY(m_capture->running());
+    m_capture->stop();
+    QVERIFY(!m_capture->running());
+    QCOMPARE(m_finished->count(), 1);
+    QCOMPARE(m_text->bytes(), QByteArray(40, 's') + "waiting");
+    QCOMPARE(m_comm->inBufferCount(), std::optional<qint16>(0));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QVERIFY(m_view->area);
+    QVERIFY(!m_view->notice);
+    QTest::qWait(200); // no poll comes after the end
+    QCOMPARE(m_finished->count(), 1);
+}
+
+void TestCapture::stopWhileIdleChangesNothing()
+{
+    m_capture->stop();
+    QCOMPARE(m_finished->count(), 0);
+    QCOMPARE(m_text->bytes(), QByteArray("old text"));
+    QCOMPARE(m_view->beeps, 0);
 }
 
 QTEST_MAIN(TestCapture)

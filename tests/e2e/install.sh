@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# What `cmake --install` puts in place, checked in a scratch prefix: exactly the program, the
-# simulator, the desktop entry and the icons, nothing outside the prefix, an entry that
-# desktop-file-validate accepts and names what is installed, and icons of their sizes.
+# What `cmake --install` puts in place, checked in a scratch prefix: exactly the program,
+# tarvix-capture and its manual page, the simulator, the desktop entry and the icons, nothing
+# outside the prefix, an entry that desktop-file-validate accepts and names what is installed,
+# icons of their sizes, and a tarvix-capture that loads no widget or GUI library.
 #
 #     install.sh <build folder> <version>
 set -euo pipefail
@@ -28,7 +29,9 @@ cp "$build/install_manifest.txt" "$manifest"
 
 {
     echo bin/tarvix
+    echo bin/tarvix-capture
     echo bin/tarvix-sim
+    echo share/man/man1/tarvix-capture.1.gz
     echo share/applications/tarvix.desktop
     for size in "${sizes[@]}"; do
         echo "share/icons/hicolor/${size}x${size}/apps/tarvix.png"
@@ -71,4 +74,32 @@ done
 
 out=$(env -u DISPLAY "$prefix/bin/tarvix" --version) || fail "the installed tarvix --version failed"
 [ "$out" = "tarvix $version" ] || fail "the installed tarvix --version printed \"$out\""
+# tarvix-capture runs where there is no display: it links neither Qt's GUI nor its widgets,
+# directly or through another library.
+capture="$prefix/bin/tarvix-capture"
+needed=$(readelf -d "$capture" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+grep -q '^libQt6Core\.so' <<<"$needed" || fail "readelf -d finds no libraries of tarvix-capture"
+if grep -E '^libQt6(Gui|Widgets|PrintSupport)\.so' <<<"$needed"; then
+    fail "tarvix-capture links a GUI library"
+fi
+if ldd "$capture" | grep -E 'libQt6(Gui|Widgets|PrintSupport)\.so|libX11|libxcb\.so|libGL'; then
+    fail "tarvix-capture loads a GUI library"
+fi
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$capture" --version) ||
+    fail "the installed tarvix-capture --version failed"
+[ "$out" = "tarvix-capture $version" ] || fail "the installed tarvix-capture --version printed \"$out\""
+
+# Its manual page: compressed, accepted by groff without a warning, with the version, and
+# explaining every option that --help lists.
+manpage="$prefix/share/man/man1/tarvix-capture.1.gz"
+gzip -t "$manpage" || fail "$manpage is not a gzip file"
+warnings=$(zcat "$manpage" | groff -man -Tutf8 -ww -z 2>&1) || fail "groff: $warnings"
+[ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
+zcat "$manpage" | grep -q "^\.TH TARVIX-CAPTURE 1 .*Tarvix Conectivity $version" ||
+    fail "the manual page's title line lacks its section or version: $(zcat "$manpage" | grep '^\.TH')"
+options=$("$capture" --help | sed -n 's/^  \(-[a-z?], \)\?\(--[a-z]*\).*/\2/p')
+[ "$(wc -l <<<"$options")" -ge 8 ] || fail "--help lists only these options: $options"
+for option in $options; do
+    zcat "$manpage" | grep -qF -- "${option//-/\\-}" || fail "the manual page does not explain $option"
+done
 echo "PASS: install layout"

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,6 +42,20 @@ bool PseudoTerminal::write(const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+QByteArray PseudoTerminal::readAvailable()
+{
+    QByteArray bytes;
+    pollfd ready{m_master, POLLIN, 0};
+    char block[4096];
+    while (m_master >= 0 && ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN)) {
+        const ssize_t n = ::read(m_master, block, sizeof block);
+        if (n <= 0)
+            break;
+        bytes.append(block, n);
+    }
+    return bytes;
 }
 
 QString PseudoTerminal::lineSettings() const

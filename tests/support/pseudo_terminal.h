@@ -19,6 +19,8 @@ public:
 
     // Writes every byte (blocking until the terminal took them all).
     bool write(const QByteArray &bytes);
+    // What the program wrote to the terminal and nobody read yet (without waiting).
+    QByteArray readAvailable();
     // The line settings the program put on the terminal, as "1200,N,8,1".
     QString lineSettings() const;
     // The instrument end goes away: the slave then reports an error to its reader.

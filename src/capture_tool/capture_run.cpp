@@ -1,0 +1,196 @@
+#include "capture_run.h"
+
+#include "capture_output.h"
+#include "platform/serial_port.h"
+#include "port/config_file.h"
+#include "status_line.h"
+
+#include <QEventLoop>
+
+namespace tvx {
+
+CaptureRun::CaptureRun(SerialControl &comm, const CaptureOptions &options, CaptureOutput &output,
+                       StatusLine &status, QObject *parent)
+    : QObject(parent), m_comm(comm), m_options(options), m_output(output), m_line(status),
+      m_link(comm), m_capture(comm, m_text, static_cast<CaptureView &>(*this))
+{
+    m_waitTimer.setSingleShot(true);
+    m_waitTimer.setTimerType(Qt::PreciseTimer); // "--wait 1" never gives up before a second
+    connect(&m_waitTimer, &QTimer::timeout, this, &CaptureRun::waitRanOut);
+    connect(&m_text, &ReadingText::appended, this, &CaptureRun::showProgress);
+    connect(&m_capture, &Capture::finished, this, &CaptureRun::captureEnded);
+}
+
+CaptureRun::~CaptureRun() = default;
+
+void CaptureRun::start()
+{
+    QString reason;
+    if (!m_output.check(&reason)) {
+        m_line.error(reason);
+        end(WriteFailed);
+        return;
+    }
+    if (!m_options.device.isEmpty()) {
+        const QString device = m_options.device;
+        m_comm.setDeviceResolver([device](qint16) { return device; });
+    }
+    m_link.setPortNumber(m_options.port ? *m_options.port : configfile::read().value_or(1));
+    if (!m_link.openPort()) {
+        m_line.error(m_link.failure());
+        end(PortNotOpened);
+        return;
+    }
+    connect(&m_comm, &SerialControl::onComm, &m_capture, &Capture::Comm1_OnComm);
+    connect(&m_comm, &SerialControl::deviceLost, this, &CaptureRun::deviceLost);
+    waitForTransmission();
+}
+
+int CaptureRun::exec()
+{
+    QEventLoop loop;
+    connect(this, &CaptureRun::finished, &loop, &QEventLoop::quit);
+    start();
+    if (!m_over)
+        loop.exec();
+    return m_exitStatus;
+}
+
+void CaptureRun::interrupt()
+{
+    if (m_over)
+        return;
+    if (!m_capture.running()) {
+        end(AllWritten);
+        return;
+    }
+    m_interrupted = true;
+    m_capture.stop(); // captureEnded() writes what arrived
+}
+
+QString CaptureRun::where() const
+{
+    if (!m_options.device.isEmpty())
+        return m_options.device;
+    return QStringLiteral("COM%1 (%2)").arg(m_link.portNumber()).arg(m_comm.deviceName());
+}
+
+// With more than one capture asked for, each line says which one it is.
+QString CaptureRun::prefix() const
+{
+    if (m_options.count == 1)
+        return QString();
+    if (m_options.count == 0)
+        return QStringLiteral("[%1] ").arg(m_written + 1);
+    return QStringLiteral("[%1/%2] ").arg(m_written + 1).arg(m_options.count);
+}
+
+// The bytes received so far: those the capture took, and those still waiting for it.
+QString CaptureRun::bytesAndTime()
+{
+    const qsizetype waiting = m_comm.portOpen() ? m_comm.inBufferCount().value_or(0) : 0;
+    return QStringLiteral("%1 bytes in %2 s")
+        .arg(m_text.bytes().size() + waiting)
+        .arg(m_elapsed.elapsed() / 1000.0, 0, 'f', 1);
+}
+
+void CaptureRun::waitForTransmission()
+{
+    m_line.show(prefix() + where() + QStringLiteral(": waiting for a transmission"));
+    if (m_options.waitMs > 0)
+        m_waitTimer.start(m_options.waitMs);
+}
+
+void CaptureRun::setReadingAreaVisible(bool visible)
+{
+    if (visible)
+        return;
+    // The first byte arrived: the capture begins.
+    m_waitTimer.stop();
+    m_capturing = true;
+    m_startedAt = QDateTime::currentDateTime();
+    m_elapsed.start();
+    showProgress();
+}
+
+// The flash of the notice comes every 450 ms while a capture runs: the elapsed time moves on.
+void CaptureRun::setNoticeVisible(bool visible)
+{
+    m_notice = visible;
+    showProgress();
+}
+
+void CaptureRun::showProgress()
+{
+    if (!m_capturing || m_over)
+        return;
+    m_line.show(prefix() + where() + QStringLiteral(": receiving, ") + bytesAndTime());
+}
+
+void CaptureRun::captureEnded()
+{
+    m_capturing = false;
+    if (m_over)
+        return;
+    const bool lost = !m_comm.portOpen();
+    const QString done = prefix() + where() + QStringLiteral(": ") + bytesAndTime();
+    const CaptureOutput::Result result = m_output.write(m_text.bytes(), m_startedAt);
+    if (!result.written) {
+        m_line.error(result.reason);
+        end(WriteFailed);
+        return;
+    }
+    ++m_written;
+    Q_EMIT written(result.where);
+    if (lost || m_interrupted) {
+        m_line.error(
+            QStringLiteral("%1 in the middle of a capture: the %2 bytes received are "
+                           "written to %3, incomplete")
+                .arg(lost ? QStringLiteral("the device was lost") : QStringLiteral("interrupted"))
+                .arg(m_text.bytes().size())
+                .arg(result.where));
+        end(Incomplete);
+        return;
+    }
+    m_line.finish(done + QStringLiteral(", written to ") + result.where);
+    if (m_options.count != 0 && m_written == m_options.count) {
+        end(AllWritten);
+        return;
+    }
+    waitForTransmission();
+}
+
+void CaptureRun::deviceLost(const QString &reason)
+{
+    if (m_over)
+        return;
+    m_line.error(reason);
+    // In the middle of a capture, the capture sees the closed port at its next poll and ends
+    // with what arrived; captureEnded() writes it.
+    if (m_capture.running())
+        return;
+    m_line.error(QStringLiteral("the device was lost before a transmission started"));
+    end(Incomplete);
+}
+
+void CaptureRun::waitRanOut()
+{
+    if (m_over || m_capture.running())
+        return;
+    m_line.error(QStringLiteral("no transmission started within %1 s").arg(m_options.waitText));
+    end(NothingReceived);
+}
+
+void CaptureRun::end(int status)
+{
+    m_over = true;
+    m_exitStatus = status;
+    m_waitTimer.stop();
+    m_line.close();
+    // The port and its lock file are free as soon as the run is over.
+    if (m_comm.portOpen())
+        m_comm.setPortOpen(false);
+    Q_EMIT finished(status);
+}
+
+} // namespace tvx

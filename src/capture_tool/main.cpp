@@ -1,0 +1,52 @@
+// tarvix-capture: the desktop program's capture without a display, for scripts and for a small
+// computer left beside the instrument.
+
+#include "capture_tool/capture_options.h"
+#include "capture_tool/capture_output.h"
+#include "capture_tool/capture_run.h"
+#include "capture_tool/status_line.h"
+#include "platform/serial_port.h"
+#include "platform/termination.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const tvx::ToolCommandLine commandLine =
+        tvx::parseToolCommandLine(arguments, QStringLiteral(TVX_VERSION));
+    switch (commandLine.action) {
+    case tvx::ToolCommandLine::Action::Help:
+    case tvx::ToolCommandLine::Action::Version:
+        std::fputs(commandLine.text.toLocal8Bit().constData(), stdout);
+        return tvx::AllWritten;
+    case tvx::ToolCommandLine::Action::UsageError:
+        std::fputs(commandLine.text.toLocal8Bit().constData(), stderr);
+        return tvx::UsageError;
+    case tvx::ToolCommandLine::Action::Capture:
+        break;
+    }
+
+    QCoreApplication app(argc, argv);
+    const tvx::CaptureOptions &options = commandLine.options;
+    const tvx::StatusLine::Mode mode = options.quiet              ? tvx::StatusLine::Mode::Quiet
+                                       : ::isatty(fileno(stderr)) ? tvx::StatusLine::Mode::Live
+                                                                  : tvx::StatusLine::Mode::Final;
+    tvx::StatusLine status(mode, [](const QByteArray &bytes) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    });
+    tvx::CaptureOutput output(options.output, options.outputPath);
+    tvx::SystemSerialControl comm;
+    tvx::CaptureRun run(comm, options, output, status);
+    // Ctrl+C, a service manager's stop or a closed terminal end the run the way it allows:
+    // between captures at once, in the middle of one after writing what arrived.
+    tvx::TerminationSignals termination;
+    QObject::connect(&termination, &tvx::TerminationSignals::received, &run,
+                     &tvx::CaptureRun::interrupt);
+    return run.exec();
+}

@@ -1,0 +1,281 @@
+// A run of tarvix-capture over the fake serial control: which port it opens, how captures
+// follow each other, how it ends (written, wait ran out, device lost, interrupted, write
+// failed) and what it says on standard error each time.
+
+#include "capture_tool/capture_output.h"
+#include "capture_tool/capture_run.h"
+#include "capture_tool/status_line.h"
+#include "expected_text.h"
+#include "files/reading_file.h"
+#include "support/fake_serial_control.h"
+#include "support/file_bytes.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tvx;
+using test::fileContent;
+
+namespace {
+
+const int EndTimeout = 10000;
+
+} // namespace
+
+class TestCaptureRun : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void portChoice_data();
+    void portChoice();
+    void outputUnusableBeforeThePort();
+    void captures_data();
+    void captures();
+    void waitHoldsForEachCapture();
+    void transmissionJustBeforeTheWaitEnds();
+    void deviceLostWhileWaiting();
+    void writeFails();
+    void liveLine();
+
+private:
+    CaptureRun &makeRun(const CaptureOptions &options,
+                        StatusLine::Mode mode = StatusLine::Mode::Final);
+    QStringList readingFiles() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<test::FakeSerialControl> m_comm;
+    std::unique_ptr<CaptureOutput> m_output;
+    std::unique_ptr<StatusLine> m_line;
+    std::unique_ptr<CaptureRun> m_run;
+    QByteArray m_stderr;
+};
+
+void TestCaptureRun::initTestCase()
+{
+    // The port numbers the tests use stand for devices of their own.
+    for (int port = 1; port <= 4; ++port)
+        qputenv(QByteArray("TARVIX_COM" + QByteArray::number(port)).constData(),
+                QByteArray("/dev/fake" + QByteArray::number(port)));
+}
+
+void TestCaptureRun::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_comm = std::make_unique<test::FakeSerialControl>();
+    m_stderr.clear();
+}
+
+void TestCaptureRun::cleanup()
+{
+    m_run.reset();
+    m_output.reset();
+    m_line.reset();
+    m_comm.reset();
+}
+
+CaptureRun &TestCaptureRun::makeRun(const CaptureOptions &options, StatusLine::Mode mode)
+{
+    m_output = std::make_unique<CaptureOutput>(options.output, options.outputPath);
+    m_line =
+        std::make_unique<StatusLine>(mode, [this](const QByteArray &bytes) { m_stderr += bytes; });
+    m_run = std::make_unique<CaptureRun>(*m_comm, options, *m_output, *m_line);
+    return *m_run;
+}
+
+QStringList TestCaptureRun::readingFiles() const
+{
+    return QDir().entryList({QStringLiteral("readings-*.dat")}, QDir::Files, QDir::Name);
+}
+
+// Beside what the command line asks for (the end-to-end tests): a tvx.cfg without a usable
+// number, and a device path, which names the port in the messages.
+void TestCaptureRun::portChoice_data()
+{
+    QTest::addColumn<QByteArray>("config"); // tvx.cfg, none when empty
+    QTest::addColumn<QString>("device");    // --device
+    QTest::addColumn<QString>("where");
+
+    QTest::newRow("no tvx.cfg: COM1") << QByteArray() << QString() << "COM1 (/dev/fake1)";
+    QTest::newRow("tvx.cfg without a number: COM1")
+        << QByteArray("abc\r\n") << QString() << "COM1 (/dev/fake1)";
+    QTest::newRow("--device") << QByteArray("3\r\n\r\n") << "/dev/ttyUSB7"
+                              << "/dev/ttyUSB7";
+}
+
+void TestCaptureRun::portChoice()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QString, device);
+    QFETCH(QString, where);
+    if (!config.isEmpty())
+        QVERIFY(test::writeFile(QStringLiteral("tvx.cfg"), config));
+    CaptureOptions options;
+    options.device = device;
+    CaptureRun &run = makeRun(options, StatusLine::Mode::Live);
+    run.start();
+    QVERIFY(!run.isOver());
+    // The port-opening procedure: the line settings and the receive threshold, nothing else.
+    QCOMPARE(m_comm->openedDevice(), device.isEmpty() ? QStringLiteral("/dev/fake1") : device);
+    QCOMPARE(m_comm->openedSettings().toString(), QStringLiteral("1200,N,8,1"));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("\r\x1b[K%1: waiting for a transmission").arg(where));
+    run.interrupt();
+    QCOMPARE(run.status(), int(AllWritten));
+    QVERIFY(!m_comm->portOpen()); // released at once, with its lock
+}
+
+void TestCaptureRun::outputUnusableBeforeThePort()
+{
+    CaptureOptions options;
+    options.outputPath = QStringLiteral("missing");
+    CaptureRun &run = makeRun(options);
+    QCOMPARE(run.exec(), int(WriteFailed));
+    QCOMPARE(m_comm->openCount(), 0);
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("tarvix-capture: cannot write to missing: there is no such folder\n"));
+}
+
+// Captures follow each other until the count is reached or, with 0, until interrupted.
+void TestCaptureRun::captures_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("lines");
+
+    QTest::newRow("two of three, then interrupted")
+        << 3
+        << "[1/3] COM1 (/dev/fake1): 41 bytes in {s} s, written to {file}\n"
+           "[2/3] COM1 (/dev/fake1): 42 bytes in {s} s, written to {file}\n";
+    QTest::newRow("until interrupted")
+        << 0
+        << "[1] COM1 (/dev/fake1): 41 bytes in {s} s, written to {file}\n"
+           "[2] COM1 (/dev/fake1): 42 bytes in {s} s, written to {file}\n";
+}
+
+void TestCaptureRun::captures()
+{
+    QFETCH(int, count);
+    QFETCH(QString, lines);
+    CaptureOptions options;
+    options.count = count;
+    CaptureRun &run = makeRun(options);
+    QSignalSpy written(&run, &CaptureRun::written);
+    run.start();
+    QList<QByteArray> sent;
+    for (int i = 1; i <= 2; ++i) {
+        sent << QByteArray(40 + i, char('0' + i));
+        m_comm->feed(sent.last());
+        QTRY_COMPARE_WITH_TIMEOUT(written.count(), i, EndTimeout);
+    }
+    QVERIFY(!run.isOver());
+    run.interrupt();
+    QCOMPARE(run.status(), int(AllWritten));
+    COMPARE_TEMPLATE(QString::fromUtf8(m_stderr), lines);
+    // Each capture is its own file, named by its start; the names sort as the captures came.
+    const QStringList names = readingFiles();
+    QCOMPARE(names.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(written.at(i).at(0).toString(), names.at(i));
+        QCOMPARE(fileContent(names.at(i)), readingfile::format(sent.at(i)));
+    }
+}
+
+// After the first capture the second did not come in time: the wait holds for each capture.
+void TestCaptureRun::waitHoldsForEachCapture()
+{
+    CaptureOptions options;
+    options.count = 2;
+    options.waitMs = 400;
+    options.waitText = QStringLiteral("0.4");
+    CaptureRun &run = makeRun(options);
+    QSignalSpy written(&run, &CaptureRun::written);
+    run.start();
+    QTest::qWait(300);
+    m_comm->feed("only one");
+    QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, EndTimeout);
+    QElapsedTimer waited;
+    waited.start();
+    QTRY_VERIFY_WITH_TIMEOUT(run.isOver(), EndTimeout);
+    QVERIFY2(waited.elapsed() >= 399, qPrintable(QString::number(waited.elapsed())));
+    QCOMPARE(run.status(), int(NothingReceived));
+    COMPARE_TEMPLATE(QString::fromUtf8(m_stderr),
+                     QStringLiteral("[1/2] COM1 (/dev/fake1): 8 bytes in {s} s, written to {file}\n"
+                                    "tarvix-capture: no transmission started within 0.4 s\n"));
+}
+
+// A transmission that starts within the wait is captured whole, however long it lasts.
+void TestCaptureRun::transmissionJustBeforeTheWaitEnds()
+{
+    CaptureOptions options;
+    options.waitMs = 300;
+    options.waitText = QStringLiteral("0.3");
+    CaptureRun &run = makeRun(options);
+    run.start();
+    QTest::qWait(200);
+    QByteArray sent;
+    for (int i = 0; i < 8; ++i) { // 800 ms of transmission, well past the wait
+        const QByteArray block(20, char('a' + i));
+        m_comm->feed(block);
+        sent += block;
+        QTest::qWait(100);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(run.isOver(), EndTimeout);
+    QCOMPARE(run.status(), int(AllWritten));
+    QCOMPARE(readingFiles().size(), 1);
+    QCOMPARE(fileContent(readingFiles().constFirst()), readingfile::format(sent));
+}
+
+void TestCaptureRun::deviceLostWhileWaiting()
+{
+    CaptureRun &run = makeRun(CaptureOptions());
+    run.start();
+    m_comm->loseDevice();
+    QVERIFY(run.isOver());
+    QCOMPARE(run.status(), int(Incomplete));
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("tarvix-capture: COM1 (/dev/fake1): device removed\n"
+                            "tarvix-capture: the device was lost before a transmission started\n"));
+    QVERIFY(readingFiles().isEmpty());
+}
+
+void TestCaptureRun::writeFails()
+{
+    QVERIFY(QDir().mkdir(QStringLiteral("out")));
+    CaptureOptions options;
+    options.outputPath = QStringLiteral("out");
+    options.count = 2;
+    CaptureRun &run = makeRun(options);
+    run.start();
+    QVERIFY(QDir().rmdir(QStringLiteral("out"))); // the stick was pulled
+    m_comm->feed("reading");
+    QTRY_VERIFY_WITH_TIMEOUT(run.isOver(), EndTimeout);
+    QCOMPARE(run.status(), int(WriteFailed));
+    COMPARE_TEMPLATE(QString::fromUtf8(m_stderr),
+                     QStringLiteral("tarvix-capture: cannot write out/{file}: No such file or "
+                                    "directory\n"));
+}
+
+// On a terminal the line counts, from the first byte, the bytes still waiting in the port too,
+// and the time moves on with the flash of the notice while nothing else happens.
+void TestCaptureRun::liveLine()
+{
+    CaptureRun &run = makeRun(CaptureOptions(), StatusLine::Mode::Live);
+    run.start();
+    m_stderr.clear();
+    m_comm->feed("12345");
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("\r\x1b[KCOM1 (/dev/fake1): receiving, 5 bytes in 0.0 s"));
+    const QRegularExpression later(QStringLiteral("receiving, 5 bytes in (0\\.[4-9]|1\\.\\d) s$"));
+    QTRY_VERIFY_WITH_TIMEOUT(later.match(QString::fromUtf8(m_stderr)).hasMatch(), 2000);
+    run.interrupt();
+}
+
+QTEST_GUILESS_MAIN(TestCaptureRun)
+#include "tst_capture_run.moc"

@@ -1,0 +1,446 @@
+// tarvix-capture as a script or a service runs it: the built program, without a display, on one
+// end of a pseudo-terminal, with tarvix-sim playing the instrument on the other. Each row is
+// one run: what the instrument sends and how, the command line, and what the run leaves
+// behind (exit status, files, standard output, standard error).
+
+#include "expected_text.h"
+#include "files/reading_file.h"
+#include "platform/serial_port.h"
+#include "support/file_bytes.h"
+#include "support/pseudo_terminal.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+using namespace tvx;
+
+namespace {
+
+// One run of the tool. In texts, {dev} stands for the simulator's terminal.
+struct Case {
+    QByteArray sent;           // what the instrument sends, after 300 ms
+    QStringList sim;           // further options of tarvix-sim (pacing, pauses, hang-up)
+    QStringList tool;          // the command line
+    QByteArray config;         // tvx.cfg in the working folder; none when empty
+    QStringList environment;   // NAME=value
+    int signal = 0;            // sent to the tool signalAtMs after its start
+    int signalAtMs = 0;        //
+    QString standardOutput;    // a file to write standard output to instead of a pipe
+    bool holdPort = false;     // another program holds the terminal
+    int status = 0;            // the exit status
+    QStringList files;         // what the run leaves in its folder, by name (templates)
+    QList<QByteArray> content; // ... and their content as the desktop program loads it
+    bool prefixOnly = false;   // ... or the first part of what was sent, then CR LF
+    QByteArray out;            // standard output
+    QString err;               // standard error (template)
+    int minMs = 0;             // how long the run takes, when that is the point
+    int maxMs = 0;
+};
+
+struct Outcome {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+    qint64 ms = 0;
+};
+
+QByteArray everyByteValue()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.append(char(i));
+    return bytes;
+}
+
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+QStringList withDevice(QStringList texts, const QString &device)
+{
+    for (QString &text : texts)
+        text.replace(QStringLiteral("{dev}"), device);
+    return texts;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TestCaptureTool : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void runs_data();
+    void runs();
+    void liveLineOnATerminal();
+    void answersWithoutDisplay_data();
+    void answersWithoutDisplay();
+
+private:
+    QString startSimulator(const QByteArray &bytes, const QStringList &options);
+    Outcome runTool(const QStringList &arguments, const QStringList &environment,
+                    const Case &options = Case(), const QString &errorFile = QString());
+    QStringList filesLeft() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_work; // the tool's working folder
+    std::unique_ptr<QProcess> m_sim;
+};
+
+void TestCaptureTool::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_work = m_dir->filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(m_work + QStringLiteral("/out")));
+}
+
+void TestCaptureTool::cleanup()
+{
+    if (m_sim) {
+        m_sim->terminate();
+        m_sim->waitForFinished(3000);
+        m_sim.reset();
+    }
+}
+
+QString TestCaptureTool::startSimulator(const QByteArray &bytes, const QStringList &options)
+{
+    const QString file = m_dir->filePath(QStringLiteral("send.bin"));
+    if (!test::writeFile(file, bytes))
+        return QString();
+    m_sim = std::make_unique<QProcess>();
+    m_sim->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_sim->start(QStringLiteral(TARVIX_SIM),
+                 QStringList{QStringLiteral("--file"), file, QStringLiteral("--delay"),
+                             QStringLiteral("300")} +
+                     options);
+    if (!m_sim->waitForStarted() || !m_sim->waitForReadyRead(5000))
+        return QString();
+    return QString::fromLocal8Bit(m_sim->readLine().trimmed());
+}
+
+Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList &environment,
+                                 const Case &options, const QString &errorFile)
+{
+    QProcess tool;
+    tool.setWorkingDirectory(m_work);
+    // No display: the tool must not need one.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    for (int port = 1; port <= 9; ++port)
+        env.remove(QStringLiteral("TARVIX_COM%1").arg(port));
+    for (const QString &setting : environment)
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    tool.setProcessEnvironment(env);
+    if (!options.standardOutput.isEmpty())
+        tool.setStandardOutputFile(options.standardOutput);
+    if (!errorFile.isEmpty())
+        tool.setStandardErrorFile(errorFile);
+    QSignalSpy finished(&tool, &QProcess::finished);
+    QElapsedTimer clock;
+    clock.start();
+    tool.start(QStringLiteral(TARVIX_CAPTURE), arguments);
+    Outcome outcome;
+    if (!tool.waitForStarted())
+        return outcome;
+    if (options.signal) {
+        const qint64 pid = tool.processId();
+        QTimer::singleShot(options.signalAtMs, &tool,
+                           [pid, signal = options.signal] { ::kill(pid_t(pid), signal); });
+    }
+    if (!finished.wait(30000) && finished.isEmpty()) {
+        tool.kill();
+        tool.waitForFinished();
+        return outcome;
+    }
+    outcome.ms = clock.elapsed();
+    if (tool.exitStatus() == QProcess::NormalExit)
+        outcome.status = tool.exitCode();
+    outcome.out = tool.readAllStandardOutput();
+    outcome.err = tool.readAllStandardError();
+    return outcome;
+}
+
+QStringList TestCaptureTool::filesLeft() const
+{
+    QStringList files;
+    QDirIterator it(m_work, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(m_work).relativeFilePath(it.next());
+        if (path != QLatin1String("tvx.cfg"))
+            files << path;
+    }
+    files.sort();
+    return files;
+}
+
+void TestCaptureTool::runs_data()
+{
+    QTest::addColumn<Case>("run");
+
+    const QByteArray sample = "TARVIX-1M\r\n 001     23.17\r\n 002     23.24 \xb5g\n\x00 003\r\n";
+    const QByteArray crlf = "\r\n";
+    // The sample at once, captured into the working folder.
+    const auto sampleAtOnce = [&] {
+        Case c;
+        c.sent = sample;
+        c.sim = words("--fast");
+        c.files = QStringList{QStringLiteral("{file}")};
+        c.content = {sample + crlf};
+        return c;
+    };
+    {
+        Case c; // 256 bytes at 1200 baud: about 2.1 s
+        c.sent = everyByteValue();
+        c.tool = words("--device {dev}");
+        c.files = QStringList{QStringLiteral("{file}")};
+        c.content = {c.sent + crlf};
+        c.err = QStringLiteral("{dev}: 256 bytes in {s} s, written to {file}\n");
+        QTest::newRow("every byte value at 1200 baud") << c;
+    }
+    {
+        Case c = sampleAtOnce();
+        c.tool = words("--device {dev} --out -");
+        c.files.clear();
+        c.out = sample; // raw: no CR LF added
+        c.err = QStringLiteral("{dev}: %1 bytes in {s} s, written to standard output\n")
+                    .arg(sample.size());
+        QTest::newRow("--out - gives the raw bytes") << c;
+    }
+    {
+        Case c; // two transmissions 2.5 s apart: the first capture ends 1.3 s after its end
+        c.sent = QByteArray(100, 'a') + QByteArray(60, 'b');
+        c.sim = words("--fast --pause-after 100 --pause-ms 2500");
+        c.tool = words("--device {dev} --count 2 --dir out");
+        c.files = QStringList{QStringLiteral("out/{file}"), QStringLiteral("out/{file}")};
+        c.content = {QByteArray(100, 'a') + crlf, QByteArray(60, 'b') + crlf};
+        c.err = QStringLiteral("[1/2] {dev}: 100 bytes in {s} s, written to out/{file}\n"
+                               "[2/2] {dev}: 60 bytes in {s} s, written to out/{file}\n");
+        QTest::newRow("--count 2 with a pause gives two files") << c;
+    }
+    {
+        Case c;
+        c.sent = sample;
+        c.sim = words("--delay 60000");
+        c.tool = words("--device {dev} --wait 1");
+        c.status = 3;
+        c.err = QStringLiteral("tarvix-capture: no transmission started within 1 s\n");
+        c.minMs = 1000;
+        c.maxMs = 1900; // not two seconds
+        QTest::newRow("--wait 1 with nothing sent") << c;
+    }
+    {
+        Case c; // the line goes 300 ms after the last byte, before the capture ends
+        c.sent = QByteArray(500, 'h');
+        c.sim = words("--fast --hangup");
+        c.tool = words("--device {dev}");
+        c.status = 4;
+        c.files = QStringList{QStringLiteral("{file}")};
+        c.content = {c.sent + crlf};
+        c.err = QStringLiteral("tarvix-capture: COM1 ({dev}): {reason}\n"
+                               "tarvix-capture: the device was lost in the middle of a capture: "
+                               "the 500 bytes received are written to {file}, incomplete\n");
+        QTest::newRow("hang-up mid-capture") << c;
+    }
+    {
+        Case c;
+        c.sim = words("--delay 60000");
+        c.tool = words("--device /nonexistent/ttyUSB0");
+        c.status = 2;
+        c.err = QStringLiteral(
+            "tarvix-capture: COM1 (/nonexistent/ttyUSB0): No such file or directory\n");
+        QTest::newRow("a port that does not exist") << c;
+    }
+    {
+        Case c;
+        c.sim = words("--delay 60000");
+        c.tool = words("--device {dev}");
+        c.holdPort = true;
+        c.status = 2;
+        c.err = QStringLiteral("tarvix-capture: COM1 ({dev}): Permission error while locking the "
+                               "device \u2014 is the port in use by another program?\n");
+        QTest::newRow("a port another program holds") << c;
+    }
+    {
+        Case c = sampleAtOnce();
+        c.config = "3\r\n\r\n";
+        c.environment = QStringList{QStringLiteral("TARVIX_COM3={dev}")};
+        c.err = QStringLiteral("COM3 ({dev}): %1 bytes in {s} s, written to {file}\n")
+                    .arg(sample.size());
+        QTest::newRow("the port of tvx.cfg") << c;
+    }
+    {
+        Case c = sampleAtOnce();
+        c.tool = words("--port 2 --out reading.dat --quiet");
+        c.config = "3\r\n\r\n";
+        c.environment = QStringList{QStringLiteral("TARVIX_COM2={dev}")};
+        c.files = QStringList{QStringLiteral("reading.dat")};
+        QTest::newRow("--port over tvx.cfg, --out FILE, --quiet") << c;
+    }
+    {
+        Case c; // the first capture is written about 1.6 s after the start
+        c.sent = QByteArray(50, 'i');
+        c.sim = words("--fast");
+        c.tool = words("--device {dev} --count 2");
+        c.signal = SIGINT;
+        c.signalAtMs = 3000;
+        c.files = QStringList{QStringLiteral("{file}")};
+        c.content = {c.sent + crlf};
+        c.err = QStringLiteral("[1/2] {dev}: 50 bytes in {s} s, written to {file}\n");
+        QTest::newRow("SIGINT between captures") << c;
+    }
+    {
+        Case c;
+        c.sim = words("--delay 60000");
+        c.tool = words("--device {dev}");
+        c.signal = SIGTERM;
+        c.signalAtMs = 500;
+        QTest::newRow("SIGTERM while waiting") << c;
+    }
+    {
+        Case c; // 600 bytes at 1200 baud take 5 s; the signal comes 2 s after the start
+        for (int i = 0; i < 600; ++i)
+            c.sent.append(char('A' + i % 26));
+        c.tool = words("--device {dev}");
+        c.signal = SIGTERM;
+        c.signalAtMs = 2000;
+        c.status = 4;
+        c.files = QStringList{QStringLiteral("{file}")};
+        c.prefixOnly = true;
+        c.err = QStringLiteral("tarvix-capture: interrupted in the middle of a capture: the {n} "
+                               "bytes received are written to {file}, incomplete\n");
+        QTest::newRow("SIGTERM mid-capture") << c;
+    }
+    {
+        Case c = sampleAtOnce();
+        c.tool = words("--device {dev} --out -");
+        c.files.clear();
+        c.standardOutput = QStringLiteral("/dev/full");
+        c.status = 5;
+        c.err = QStringLiteral(
+            "tarvix-capture: cannot write to standard output: No space left on device\n");
+        QTest::newRow("standard output full") << c;
+    }
+}
+
+void TestCaptureTool::runs()
+{
+    QFETCH(Case, run);
+    const QString device = startSimulator(run.sent, run.sim);
+    QVERIFY(!device.isEmpty());
+    if (!run.config.isEmpty())
+        QVERIFY(test::writeFile(m_work + QStringLiteral("/tvx.cfg"), run.config));
+    SystemSerialControl holder;
+    if (run.holdPort) {
+        holder.setDeviceResolver([device](qint16) { return device; });
+        QVERIFY2(holder.setPortOpen(true), qPrintable(holder.errorString()));
+    }
+
+    const Outcome outcome =
+        runTool(withDevice(run.tool, device), withDevice(run.environment, device), run);
+    const QString err = QString::fromUtf8(outcome.err);
+    QVERIFY2(
+        outcome.status == run.status,
+        qPrintable(
+            QStringLiteral("exit status %1, standard error:\n%2").arg(outcome.status).arg(err)));
+    COMPARE_TEMPLATE(err, withDevice({run.err}, device).constFirst());
+    QCOMPARE(outcome.out, run.out);
+    if (run.maxMs) {
+        QVERIFY2(outcome.ms >= run.minMs && outcome.ms < run.maxMs,
+                 qPrintable(QStringLiteral("%1 ms").arg(outcome.ms)));
+    }
+
+    const QStringList files = filesLeft();
+    QCOMPARE(files.size(), run.files.size());
+    for (int i = 0; i < files.size(); ++i) {
+        COMPARE_TEMPLATE(files.at(i), run.files.at(i));
+        // The desktop program's own loader reads what the capture wrote.
+        QByteArray loaded;
+        QString reason;
+        QVERIFY2(readingfile::load(m_work + QLatin1Char('/') + files.at(i), &loaded, &reason),
+                 qPrintable(reason));
+        if (run.prefixOnly) {
+            QVERIFY2(loaded.endsWith("\r\n"), loaded.constData());
+            const QByteArray prefix = loaded.chopped(2);
+            QVERIFY2(!prefix.isEmpty() && prefix.size() < run.sent.size(),
+                     qPrintable(QString::number(prefix.size())));
+            QCOMPARE(prefix, run.sent.left(prefix.size()));
+            QVERIFY(err.contains(QStringLiteral(" the %1 bytes ").arg(prefix.size())));
+        } else {
+            QCOMPARE(loaded, run.content.at(i));
+        }
+    }
+}
+
+// On a terminal the one line of the capture is rewritten in place: waiting, receiving, and
+// where it was written, kept when the program ends.
+void TestCaptureTool::liveLineOnATerminal()
+{
+    const QByteArray sent(300, 'L'); // 2.5 s at 1200 baud: several updates
+    const QString device = startSimulator(sent, {});
+    QVERIFY(!device.isEmpty());
+    test::PseudoTerminal terminal;
+    QVERIFY(terminal.isValid());
+    const Outcome outcome =
+        runTool({QStringLiteral("--device"), device}, {}, Case(), terminal.slavePath());
+    QCOMPARE(outcome.status, 0);
+    const QString shown = QString::fromUtf8(terminal.readAvailable());
+    const QStringList updates = shown.split(QLatin1Char('\r'));
+    QVERIFY2(updates.size() > 4, qPrintable(shown));
+    QCOMPARE(updates.at(0), QString());
+    QCOMPARE(updates.at(1), QStringLiteral("\x1b[K%1: waiting for a transmission").arg(device));
+    for (const QString &update : updates.mid(2, updates.size() - 3))
+        COMPARE_TEMPLATE(update,
+                         QStringLiteral("\x1b[K%1: receiving, {n} bytes in {s} s").arg(device));
+    COMPARE_TEMPLATE(
+        updates.last(),
+        QStringLiteral("\x1b[K%1: 300 bytes in {s} s, written to {file}\n").arg(device));
+}
+
+void TestCaptureTool::answersWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // "{help}": the usage text
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("--version")
+        << words("--version") << 0
+        << QStringLiteral("tarvix-capture %1\n").arg(QStringLiteral(TVX_VERSION)) << QString();
+    QTest::newRow("--help") << words("--help") << 0 << QStringLiteral("{help}") << QString();
+    QTest::newRow("unknown option")
+        << words("--bogus") << 1 << QString()
+        << "tarvix-capture: unknown option 'bogus'\nTry 'tarvix-capture --help'.\n";
+}
+
+void TestCaptureTool::answersWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const Outcome outcome = runTool(arguments, {});
+    QCOMPARE(outcome.status, status);
+    QCOMPARE(QString::fromUtf8(outcome.err), err);
+    if (out == QLatin1String("{help}"))
+        QVERIFY2(outcome.out.startsWith("Usage: tarvix-capture "), outcome.out.constData());
+    else
+        QCOMPARE(QString::fromUtf8(outcome.out), out);
+    QCOMPARE(filesLeft(), QStringList()); // nothing written, no port opened
+}
+
+QTEST_GUILESS_MAIN(TestCaptureTool)
+#include "tst_capture_tool.moc"
