@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -49,6 +50,8 @@ private Q_SLOTS:
     void cancelFailsSilently();
     void secondShowKeepsSavedNumber();
     void unwritableConfigIsReportedAndPortStillOpens();
+    void returnPressesTheFocusedButton_data();
+    void returnPressesTheFocusedButton();
 
 private:
     PortSelectionWindow *openWindow();
@@ -289,6 +292,46 @@ void TestPortSelection::unwritableConfigIsReportedAndPortStillOpens()
     QVERIFY(m_comm->portOpen());
     QCOMPARE(m_comm->openedDevice(), com(3));
     QVERIFY(QFileInfo(configfile::fileName()).isDir());
+}
+
+void TestPortSelection::returnPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QString>("device");
+    const Qt::KeyboardModifiers none;
+    // Ok stores and opens the marked port, Cancel goes back to the port in force before.
+    QTest::newRow("Return on Ok") << "cmdok" << int(Qt::Key_Return) << none
+                                  << QByteArray("3\r\n\r\n") << com(3);
+    QTest::newRow("Enter on Ok") << "cmdok" << int(Qt::Key_Enter)
+                                 << Qt::KeyboardModifiers(Qt::KeypadModifier)
+                                 << QByteArray("3\r\n\r\n") << com(3);
+    QTest::newRow("Return on Cancel")
+        << "cmdcancel" << int(Qt::Key_Return) << none << QByteArray("2\r\n\r\n") << com(2);
+}
+
+void TestPortSelection::returnPressesTheFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(QByteArray, config);
+    QFETCH(QString, device);
+    QVERIFY(openWindow());
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    option(3)->click();
+    auto *pressed = m_window->findChild<QPushButton *>(button);
+    pressed->setFocus();
+    QCOMPARE(m_window->focusWidget(), pressed);
+    const int opens = m_comm->openCount();
+    const QPointer<PortSelectionWindow> window(m_window); // closing discards it
+    QTest::keyClick(m_window->windowHandle(), Qt::Key(key), modifiers);
+    QCOMPARE(m_comm->openCount(), opens + 1);
+    QCOMPARE(m_comm->openedDevice(), device);
+    QCOMPARE(cfgBytes(), config);
+    QVERIFY(!window || !window->isVisible());
 }
 
 QTEST_MAIN(TestPortSelection)
