@@ -281,14 +281,16 @@ void SaveWindowTest::failedSaveKeepsEverything_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("removeFolder");
+    QTest::addColumn<QString>("reason");
     QTest::newRow("folder removed meanwhile") << "data"
-                                              << "r1.dat" << true;
+                                              << "r1.dat" << true << "No such file or directory";
     QTest::newRow("name is a folder") << ""
-                                      << "data" << false;
+                                      << "data" << false << "Filename refers to a directory";
     QTest::newRow("empty name") << "data"
-                                << "" << false;
-    QTest::newRow("name in a missing folder") << ""
-                                              << "nowhere/r1.dat" << false;
+                                << "" << false << "no file name was given";
+    QTest::newRow("name in a missing folder")
+        << ""
+        << "nowhere/r1.dat" << false << "No such file or directory";
 }
 
 void SaveWindowTest::failedSaveKeepsEverything()
@@ -296,6 +298,7 @@ void SaveWindowTest::failedSaveKeepsEverything()
     QFETCH(QString, folder);
     QFETCH(QString, name);
     QFETCH(bool, removeFolder);
+    QFETCH(QString, reason);
     QVERIFY(writeFile(native(QStringLiteral("data/old.dat")), "old\r\n"));
     showWindow();
     if (!folder.isEmpty())
@@ -307,8 +310,10 @@ void SaveWindowTest::failedSaveKeepsEverything()
 
     test::ModalWatcher watcher;
     pressOk();
-    expectFailure(watcher, native(folder.isEmpty() ? name : folder + QLatin1Char('/') + name),
-                  native(folder), name);
+    const QString target = native(folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
+    expectFailure(watcher, target, native(folder), name);
+    QCOMPARE(watcher.boxes().first().text,
+             QStringLiteral("The readings could not be saved as %1: %2").arg(target, reason));
     QCOMPARE(m_text.bytes(), QByteArray("abc"));
     QCOMPARE(entries(native()), before);
     if (!removeFolder)
