@@ -6,7 +6,7 @@
 namespace tvx {
 
 Capture::Capture(SerialControl &comm, ReadingText &text, CaptureView &view, QObject *parent)
-    : QObject(parent), m_comm(comm), m_text(text), m_view(view)
+    : QObject(parent), m_comm(comm), m_text(text), m_view(view), m_flashTimer(this)
 {
     m_passTimer.setInterval(PassMs);
     m_passTimer.setTimerType(Qt::PreciseTimer);
@@ -78,6 +78,7 @@ void Capture::pass()
         m_text.append(*block);
     }
     ++m_counter;
+    Q_EMIT polled();
 }
 
 void Capture::finish()

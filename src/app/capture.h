@@ -48,6 +48,8 @@ public:
 Q_SIGNALS:
     // The capture ended, normally or through the error path.
     void finished();
+    // One poll of the port was made. Lets a test count polls instead of timing them.
+    void polled();
 
 private:
     void capture();
@@ -61,7 +63,7 @@ private:
     ReadingText &m_text;
     CaptureView &m_view;
     QTimer m_passTimer;
-    QTimer m_flashTimer; // Timer1
+    QTimer m_flashTimer; // Timer1, a child so that it can be found by its name
     int m_counter = 0;
 };
 

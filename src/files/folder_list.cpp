@@ -60,8 +60,12 @@ FolderList::FolderList(QWidget *parent) : QListWidget(parent)
 
 bool FolderList::setPath(const QString &folder, QString *reason)
 {
-    const QString target = folder.isEmpty() ? QDir::currentPath() : folder;
-    if (!isFolderReadable(target, reason))
+    const bool working = folder.isEmpty();
+    const QString target = working ? QDir::currentPath() : folder;
+    const bool readable = isFolderReadable(target, reason);
+    // The program works in its working folder whether or not it may list it: a file can
+    // still be saved there and named in it.
+    if (!readable && !(working && QFileInfo(target).isDir()))
         return false;
     const QString clean = nativeClean(target);
     const bool moved = clean != m_path;
@@ -69,7 +73,7 @@ bool FolderList::setPath(const QString &folder, QString *reason)
     fill();
     if (moved)
         Q_EMIT changed();
-    return true;
+    return readable;
 }
 
 bool FolderList::setDrive(const QString &root, QString *reason)

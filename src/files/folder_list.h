@@ -16,7 +16,9 @@ public:
     QString path() const { return m_path; }
 
     // Moves to folder (an empty path: the working directory) and raises changed() when the
-    // folder differs. A folder that cannot be listed leaves the list where it was.
+    // folder differs. A folder that cannot be listed leaves the list where it was, except the
+    // working directory: the list goes there all the same, without subfolders, and the result
+    // is false with the reason.
     bool setPath(const QString &folder, QString *reason = nullptr);
 
     // Moves to the root of a drive, after making sure the drive can be read.

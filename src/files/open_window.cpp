@@ -20,6 +20,9 @@ OpenWindow::OpenWindow(ReadingText &text, QWidget *parent)
     : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::frmopen>()), m_text(text)
 {
     m_ui->setupUi(this);
+    // The box shows exactly what is typed: an editable combo box would otherwise complete
+    // the text inline from its entries (and in their case) while the list filters by the keys.
+    m_ui->cmbext->setCompleter(nullptr);
     connect(m_ui->Drive1, &DriveList::changed, this, &OpenWindow::Drive1_Change);
     connect(m_ui->Dir1, &FolderList::changed, this, &OpenWindow::Dir1_Change);
     connect(m_ui->File1, &FileList::pathChanged, this, &OpenWindow::File1_PathChange);

@@ -13,6 +13,10 @@ namespace tvx {
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason)
 {
     QSaveFile file(path);
+    // A folder that refuses new files (a shared folder holding a file prepared for the user)
+    // leaves no way to replace the file; it is then truncated and written in place, which
+    // keeps its owner, inode and hard links, but a failure part of the way leaves it cut.
+    file.setDirectWriteFallback(true);
     // Unbuffered, so that a short write (disk full) shows in write() itself: with buffering
     // the failure would only surface in the final flush, which commit() does not report.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {

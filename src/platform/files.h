@@ -8,6 +8,8 @@ namespace tvx {
 
 // Replaces the file at path by exactly these bytes, or leaves it as it was: a failed write
 // (folder missing or read-only, disk full, a folder in the way) never leaves a truncated file.
+// Where the folder refuses a new file but the file itself may be written, it is overwritten in
+// place instead (owner, inode and hard links kept); only then can a failed write leave it cut.
 // On failure returns false and, when reason is given, the system's explanation.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
 

@@ -9,6 +9,8 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 
+#include <utility>
+
 #if defined(Q_OS_UNIX) && __has_include(<dlfcn.h>)
 #include <dlfcn.h>
 #define TVX_HAVE_DLFCN 1
@@ -115,6 +117,12 @@ bool SystemPrinter::fail(const QString &reason)
     return false;
 }
 
+bool SystemPrinter::failToBegin(const QString &reason)
+{
+    m_beginFailure = reason;
+    return fail(reason);
+}
+
 bool SystemPrinter::selectPrinter(const QString &name)
 {
     Device &d = device();
@@ -147,14 +155,15 @@ bool SystemPrinter::beginDocument()
     Device &d = device();
     // With no printer at all Qt still offers a PDF printer, one without a file to write.
     if (d.printer.outputFormat() == QPrinter::PdfFormat && d.printer.outputFileName().isEmpty())
-        return fail(QStringLiteral("No printer is installed."));
+        return failToBegin(QStringLiteral("No printer is installed."));
     d.printer.setDocName(m_documentName);
     if (!d.painter.begin(&d.printer)) {
         if (!d.printer.outputFileName().isEmpty())
-            return fail(QStringLiteral("Cannot write %1.").arg(d.printer.outputFileName()));
-        return fail(
+            return failToBegin(QStringLiteral("Cannot write %1.").arg(d.printer.outputFileName()));
+        return failToBegin(
             QStringLiteral("The printer \"%1\" cannot be used.").arg(d.printer.printerName()));
     }
+    m_beginFailure.clear();
     d.painter.setFont(reportFont());
     d.top = 0;
     return true;
@@ -179,8 +188,10 @@ bool SystemPrinter::printLine(const QByteArray &line)
 bool SystemPrinter::endDocument()
 {
     Device &d = device();
+    // A document that could not be begun cannot be ended, for the same reason.
     if (!d.painter.isActive())
-        return fail(QStringLiteral("No document is open."));
+        return fail(m_beginFailure.isEmpty() ? QStringLiteral("No document is open.")
+                                             : std::exchange(m_beginFailure, QString()));
     const bool toSpooler =
         d.printer.outputFormat() == QPrinter::NativeFormat && d.printer.outputFileName().isEmpty();
     if (!d.painter.end() || d.printer.printerState() == QPrinter::Error)

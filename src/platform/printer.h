@@ -56,9 +56,12 @@ private:
     Device &device();
     bool beginDocument();
     bool fail(const QString &reason);
+    bool failToBegin(const QString &reason);
 
     std::unique_ptr<Device> m_device;
     QString m_error;
+    // Why the document of the print command under way could not be begun.
+    QString m_beginFailure;
     QString m_documentName;
 };
 

@@ -25,7 +25,8 @@ std::optional<qint16> parse(const QByteArray &content);
 // Missing, unreadable or holding no usable number: no value. The file is closed on return.
 std::optional<qint16> read(const QString &path = fileName());
 
-// Replaces the file atomically; an old file survives a failed write.
+// Replaces the file atomically; an old file survives a failed write. Where the folder takes no
+// new file but tvx.cfg itself may be written, it is overwritten in place.
 bool write(qint16 port, QString *reason = nullptr, const QString &path = fileName());
 
 } // namespace configfile

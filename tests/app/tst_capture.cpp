@@ -4,6 +4,7 @@
 #include "support/fake_serial_control.h"
 #include "support/modal_watcher.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -64,6 +65,11 @@ private Q_SLOTS:
     void notificationWithNothingWaiting();
     void shortTransmissionTakenByFinalRead();
     void thirtyThreeReadAsOneBlock();
+    void blockOnlyWhenMoreThan32Wait_data();
+    void blockOnlyWhenMoreThan32Wait();
+    void quietPollsEndTheCapture_data();
+    void quietPollsEndTheCapture();
+    void flashTimer();
     void bytesArriveUnchanged_data();
     void bytesArriveUnchanged();
     void pacedTransmissionIsOneCapture();
@@ -136,7 +142,10 @@ void TestCapture::otherEventChangesNothing()
 
 void TestCapture::notificationWithNothingWaiting()
 {
-    m_capture->Comm1_OnComm();
+    // Characters were received, but taken before their notification came.
+    m_comm->signalEvent(2);
+    QCOMPARE(m_comm->commEvent(), qint16(2));
+    QCOMPARE(m_comm->inBufferCount(), std::optional<qint16>(0));
     QVERIFY(!m_capture->running());
     QCOMPARE(m_text->bytes(), QByteArray("old text"));
     QVERIFY(m_view->events.isEmpty());
@@ -162,6 +171,65 @@ void TestCapture::thirtyThreeReadAsOneBlock()
     WAIT_FOR_END(1);
     QCOMPARE(m_appended->count(), 1); // the final read found nothing
     QCOMPARE(m_text->bytes(), QByteArray(33, 'b'));
+}
+
+void TestCapture::blockOnlyWhenMoreThan32Wait_data()
+{
+    QTest::addColumn<int>("waiting");
+    QTest::addColumn<bool>("block");
+    QTest::newRow("32 wait") << 32 << false;
+    QTest::newRow("33 wait") << 33 << true;
+}
+
+void TestCapture::blockOnlyWhenMoreThan32Wait()
+{
+    QFETCH(int, waiting);
+    QFETCH(bool, block);
+    QSignalSpy polls(m_capture.get(), &Capture::polled);
+    m_comm->feed(QByteArray(waiting, 'w'));
+    QCOMPARE(polls.count(), 1); // the first poll comes at once
+    QCOMPARE(m_text->bytes().size(), block ? waiting : 0);
+    QCOMPARE(m_comm->inBufferCount(), std::optional<qint16>(block ? 0 : waiting));
+}
+
+void TestCapture::quietPollsEndTheCapture_data()
+{
+    QTest::addColumn<int>("after"); // the poll after which 33 more characters arrive; 0: none
+    QTest::addColumn<int>("polls"); // the polls the whole capture makes
+    // 51 quiet polls, counted 0 to 50, then the end.
+    QTest::newRow("nothing more") << 0 << 51;
+    // The 2nd poll reads a block and counts from 0 again: 50 more polls follow it.
+    QTest::newRow("a block at the 2nd poll") << 1 << 52;
+}
+
+void TestCapture::quietPollsEndTheCapture()
+{
+    QFETCH(int, after);
+    QFETCH(int, polls);
+    int made = 0;
+    connect(m_capture.get(), &Capture::polled, m_capture.get(), [&] {
+        if (++made == after)
+            m_comm->feed(QByteArray(33, 'b'));
+    });
+    QElapsedTimer clock;
+    clock.start();
+    m_comm->feed("a");
+    WAIT_FOR_END(1);
+    QCOMPARE(made, polls);
+    QCOMPARE(m_text->bytes(), after ? "a" + QByteArray(33, 'b') : QByteArray("a"));
+    // The one check against the clock: 51 polls 25 ms apart and the end 25 ms after the last
+    // take at least 1275 ms, however loaded the machine is.
+    if (after == 0)
+        QVERIFY2(clock.elapsed() >= 1275, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCapture::flashTimer()
+{
+    auto *timer1 = m_capture->findChild<QTimer *>(QStringLiteral("Timer1"));
+    QVERIFY(timer1);
+    QCOMPARE(timer1->interval(), 450);
+    QVERIFY(!timer1->isSingleShot());
+    QVERIFY(!timer1->isActive()); // disabled while idle
 }
 
 void TestCapture::bytesArriveUnchanged_data()
@@ -238,7 +306,10 @@ void TestCapture::statesDuringAndAfter()
     QCOMPARE(m_comm->inputLen(), qint16(0));
     QVERIFY(!m_view->area);
     QVERIFY(m_view->notice);
+    auto *timer1 = m_capture->findChild<QTimer *>(QStringLiteral("Timer1"));
+    QVERIFY(timer1->isActive());
     WAIT_FOR_END(1);
+    QVERIFY(!timer1->isActive());
     QCOMPARE(m_comm->rThreshold(), qint16(1));
     QVERIFY(m_view->area);
     QVERIFY(!m_view->notice);

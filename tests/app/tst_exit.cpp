@@ -24,6 +24,7 @@ void TestExit::exitEndsEventLoop_data()
 {
     QTest::addColumn<QString>("way");
     QTest::newRow("Exit button") << "button";
+    QTest::newRow("Return on the Exit button") << "return";
     QTest::newRow("File > Exit") << "menu";
     QTest::newRow("Ctrl+X") << "shortcut";
     QTest::newRow("Ctrl+X over the reading area") << "shortcut-reading";
@@ -44,26 +45,28 @@ void TestExit::exitEndsEventLoop()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.activateWindow();
 
+    auto *exit = window.findChild<QPushButton *>(QStringLiteral("Command1"));
     QTimer::singleShot(0, &window, [&] {
-        if (way == QLatin1String("button"))
-            QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("Command1")),
-                              Qt::LeftButton);
-        else if (way == QLatin1String("menu"))
+        if (way == QLatin1String("button")) {
+            QTest::mouseClick(exit, Qt::LeftButton);
+        } else if (way == QLatin1String("return")) {
+            exit->setFocus();
+            QTest::keyClick(exit, Qt::Key_Return);
+        } else if (way == QLatin1String("menu")) {
             window.findChild<QAction *>(QStringLiteral("mnuexit"))->trigger();
-        else if (way == QLatin1String("shortcut"))
+        } else if (way == QLatin1String("shortcut")) {
             QTest::keyClick(&window, Qt::Key_X, Qt::ControlModifier);
-        else if (way == QLatin1String("shortcut-reading"))
+        } else if (way == QLatin1String("shortcut-reading")) {
             QTest::keyClick(window.findChild<QWidget *>(QStringLiteral("txtreading")), Qt::Key_X,
                             Qt::ControlModifier);
-        else if (way == QLatin1String("frame"))
+        } else if (way == QLatin1String("frame")) {
             window.close();
+        }
     });
     if (way == QLatin1String("capture")) {
         line.feed("001   23.16\r\n");
         QVERIFY(window.capturing());
-        QTimer::singleShot(300, &window, [&] {
-            window.findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-        });
+        QTimer::singleShot(300, &window, [&] { exit->click(); });
     }
     // A way that fails to end the loop is caught by this timer instead.
     bool timedOut = false;

@@ -34,6 +34,7 @@ class TestCommandLine : public QObject {
 private Q_SLOTS:
     void request_data();
     void request();
+    void helpStatesTheLineSettings();
 };
 
 void TestCommandLine::request_data()
@@ -76,6 +77,16 @@ void TestCommandLine::request()
     QFETCH(QStringList, arguments);
     QFETCH(Request, expected);
     QCOMPARE(requestOf(arguments), expected);
+}
+
+// The instrument sends at 1200 baud, 8 data bits, no parity, 1 stop bit; --help tells a user
+// setting up an adapter the same.
+void TestCommandLine::helpStatesTheLineSettings()
+{
+    const auto answer = tvx::commandLineAnswer({QStringLiteral("tarvix"), QStringLiteral("--help")},
+                                               QStringLiteral("1.2"));
+    QVERIFY(answer);
+    QVERIFY2(answer->contains(QStringLiteral("(1200 baud, 8N1)")), qPrintable(*answer));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,6 +1,6 @@
 #include "files/drive_list.h"
 #include "platform/files.h"
-#include "system_fixtures.h"
+#include "support/system_fixtures.h"
 
 #include <QDir>
 #include <QSignalSpy>

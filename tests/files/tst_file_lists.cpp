@@ -1,7 +1,7 @@
 #include "files/file_list.h"
 #include "files/folder_list.h"
 #include "support/modal_watcher.h"
-#include "system_fixtures.h"
+#include "support/system_fixtures.h"
 #include "widget_actions.h"
 
 #include <QDir>

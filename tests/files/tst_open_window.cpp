@@ -45,14 +45,18 @@ private Q_SLOTS:
     void startsWithDatFilesAndTempDat();
     void patternFilters_data();
     void patternFilters();
+    void patternBoxShowsWhatIsTyped_data();
+    void patternBoxShowsWhatIsTyped();
     void pathBoxFollowsClickAndFolderChange();
     void okRightAwayLoadsTempDatOfTheWorkingDirectory();
     void typedPathLoadsAsTyped();
+    void returnOnOkLoads();
     void doubleClickLoadsTheFile();
     void closingWithoutOkChangesNothing();
     void freshWindowStartsOver();
     void failedLoadKeepsEverything_data();
     void failedLoadKeepsEverything();
+    void unlistableWorkingFolder();
 
 private:
     OpenWindow *showWindow();
@@ -198,6 +202,40 @@ void OpenWindowTest::patternFilters()
     QCOMPARE(pathBox()->text(), native(QStringLiteral("temp.dat")));
 }
 
+void OpenWindowTest::patternBoxShowsWhatIsTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    // The file list after each key, names parted by blanks.
+    QTest::addColumn<QStringList>("listed");
+    const QString all = QStringLiteral("notes.txt port.log r1.dat R2.DAT README");
+    const QString none;
+    QTest::newRow("the start of an entry")
+        << "*.txt" << QStringList{all, none, none, none, QStringLiteral("notes.txt")};
+    QTest::newRow("an entry in capitals")
+        << "*.DAT" << QStringList{all, none, none, none, QStringLiteral("r1.dat R2.DAT")};
+    QTest::newRow("no entry") << "r?" << QStringList{none, none};
+}
+
+void OpenWindowTest::patternBoxShowsWhatIsTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, listed);
+    // Active, as a window the user types into is.
+    QVERIFY(QTest::qWaitForWindowActive(showWindow()));
+    QLineEdit *box = patternBox()->lineEdit();
+    test::retype(box, QString());
+    for (int i = 0; i < typed.size(); ++i) {
+        QTest::keyClick(box, typed[i].toLatin1());
+        QCOMPARE(box->text(), typed.left(i + 1));
+        QCOMPARE(test::texts(files()).join(QLatin1Char(' ')), listed[i]);
+    }
+    // Return takes the pattern as it stands: no entry added, nothing completed.
+    QTest::keyClick(box, Qt::Key_Return);
+    QCOMPARE(patternBox()->currentText(), typed);
+    QCOMPARE(patternBox()->count(), 3);
+    QCOMPARE(test::texts(files()).join(QLatin1Char(' ')), listed.last());
+}
+
 void OpenWindowTest::pathBoxFollowsClickAndFolderChange()
 {
     showWindow();
@@ -245,6 +283,17 @@ void OpenWindowTest::typedPathLoadsAsTyped()
     test::retype(pathBox(), path);
     pressOk();
     QCOMPARE(m_text.bytes(), QByteArray("\x00\xff\r\n", 4));
+    QVERIFY(windowGone());
+}
+
+void OpenWindowTest::returnOnOkLoads()
+{
+    QVERIFY(QTest::qWaitForWindowActive(showWindow()));
+    QVERIFY(test::click(files(), QStringLiteral("R2.DAT")));
+    auto *ok = control<QPushButton>("cmdok");
+    ok->setFocus();
+    QTest::keyClick(m_slot.window()->windowHandle(), Qt::Key_Return);
+    QCOMPARE(m_text.bytes(), QByteArray("3 19.9\r\n\r\n"));
     QVERIFY(windowGone());
 }
 
@@ -324,6 +373,20 @@ void OpenWindowTest::failedLoadKeepsEverything()
     QCOMPARE(pathBox()->text(), path);
     QCOMPARE(m_text.bytes(), QByteArray("before"));
     QCOMPARE(replaced.count(), 0);
+}
+
+void OpenWindowTest::unlistableWorkingFolder()
+{
+    const QString folder = native(QStringLiteral("data"));
+    QVERIFY(test::workInUnlistableFolder(folder, false));
+    const auto messages = test::messagesAsOrdinaryUser([this] { showWindow(); });
+    if (!messages)
+        QSKIP("cannot run as an ordinary user here, and root lists every folder");
+    QCOMPARE(*messages, QStringList(test::unlistableWorkingFolderMessage()));
+    QCOMPARE(folders()->path(), folder);
+    QCOMPARE(files()->path(), folder);
+    QCOMPARE(files()->count(), 0);
+    QCOMPARE(pathBox()->text(), folder + QStringLiteral("/temp.dat"));
 }
 
 QTEST_MAIN(OpenWindowTest)

@@ -1,9 +1,17 @@
 #include "files/reading_file.h"
 #include "support/file_bytes.h"
+#include "support/system_fixtures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tvx;
 using test::fileContent;
@@ -34,6 +42,9 @@ private Q_SLOTS:
     void saveReplacesAWholeLongerFile();
     void largestAcceptedFileLoads();
     void tooLargeFileIsRefused();
+    void specialFilesAreRefused_data();
+    void specialFilesAreRefused();
+    void refusedRenameFailsTheSave();
 
 private:
     QString path(const char *name) const { return m_dir->filePath(QLatin1String(name)); }
@@ -138,6 +149,70 @@ void ReadingFileTest::tooLargeFileIsRefused()
     QVERIFY(!readingfile::load(path("huge.dat"), &text, &reason));
     QCOMPARE(text, QByteArray("kept"));
     QVERIFY2(reason.contains(QStringLiteral("67108865 bytes")), qPrintable(reason));
+}
+
+void ReadingFileTest::specialFilesAreRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("a named pipe") << QString();
+    QTest::newRow("a device") << QStringLiteral("/dev/null");
+}
+
+void ReadingFileTest::specialFilesAreRefused()
+{
+    QFETCH(QString, name);
+    const bool pipe = name.isEmpty();
+    const QString file = pipe ? path("pipe.dat") : name;
+    const QByteArray encoded = QFile::encodeName(file);
+    std::thread writer;
+    if (pipe) {
+        QVERIFY(::mkfifo(encoded.constData(), 0600) == 0);
+        // Opening the pipe to read it would wait for a writer; this one comes, writes nothing
+        // and goes, so that a reader that opens it fails this test instead of hanging it.
+        writer = std::thread([encoded] {
+            const int fd = ::open(encoded.constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+        });
+    }
+    QByteArray text = "kept";
+    QString reason;
+    const bool loaded = readingfile::load(file, &text, &reason);
+    if (pipe) {
+        // The writer waits for a reader until one comes.
+        const int fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        if (fd >= 0)
+            ::close(fd);
+    }
+    QVERIFY(!loaded);
+    QCOMPARE(reason, QStringLiteral("it is not a regular file"));
+    QCOMPARE(text, QByteArray("kept"));
+}
+
+void ReadingFileTest::refusedRenameFailsTheSave()
+{
+    // In a folder with the sticky bit, as /tmp has, everyone may add files but only a file's
+    // owner may replace it: the new file is written, and its rename over the old one refused.
+    const QString file = path("r1.dat");
+    QVERIFY(writeFile(file, "old\r\n"));
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                          QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QVERIFY(QFile::setPermissions(file, everyone));
+    QVERIFY(::chmod(QFile::encodeName(m_dir->path()).constData(), 01777) == 0);
+    QString reason;
+    bool saved = true;
+    {
+        test::OrdinaryUser user;
+        if (!user.active())
+            QSKIP("cannot run as an ordinary user here, and root replaces any file");
+        saved = readingfile::save(file, "new", &reason);
+    }
+    QVERIFY(!saved);
+    QCOMPARE(reason, QStringLiteral("Operation not permitted"));
+    QCOMPARE(fileContent(file), QByteArray("old\r\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList(QStringLiteral("r1.dat")));
 }
 
 QTEST_APPLESS_MAIN(ReadingFileTest)

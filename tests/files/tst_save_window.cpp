@@ -5,8 +5,8 @@
 #include "files/save_window.h"
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
+#include "support/system_fixtures.h"
 #include "support/twips.h"
-#include "system_fixtures.h"
 #include "widget_actions.h"
 
 #include <QDir>
@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace tvx;
 using test::fileContent;
@@ -52,6 +54,11 @@ private Q_SLOTS:
     void readOnlyFolderKeepsTheOldFile_data();
     void readOnlyFolderKeepsTheOldFile();
     void fullDiskKeepsTheOldFile();
+    void onlyTheFileWritableIsWrittenInPlace();
+    void unlistableWorkingFolder_data();
+    void unlistableWorkingFolder();
+    void returnOnOkSaves_data();
+    void returnOnOkSaves();
     void driveChangeMovesTheFolderList();
     void unreadableDriveKeepsTheLists();
 
@@ -274,14 +281,16 @@ void SaveWindowTest::failedSaveKeepsEverything_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("removeFolder");
+    QTest::addColumn<QString>("reason");
     QTest::newRow("folder removed meanwhile") << "data"
-                                              << "r1.dat" << true;
+                                              << "r1.dat" << true << "No such file or directory";
     QTest::newRow("name is a folder") << ""
-                                      << "data" << false;
+                                      << "data" << false << "Filename refers to a directory";
     QTest::newRow("empty name") << "data"
-                                << "" << false;
-    QTest::newRow("name in a missing folder") << ""
-                                              << "nowhere/r1.dat" << false;
+                                << "" << false << "no file name was given";
+    QTest::newRow("name in a missing folder")
+        << ""
+        << "nowhere/r1.dat" << false << "No such file or directory";
 }
 
 void SaveWindowTest::failedSaveKeepsEverything()
@@ -289,6 +298,7 @@ void SaveWindowTest::failedSaveKeepsEverything()
     QFETCH(QString, folder);
     QFETCH(QString, name);
     QFETCH(bool, removeFolder);
+    QFETCH(QString, reason);
     QVERIFY(writeFile(native(QStringLiteral("data/old.dat")), "old\r\n"));
     showWindow();
     if (!folder.isEmpty())
@@ -300,8 +310,10 @@ void SaveWindowTest::failedSaveKeepsEverything()
 
     test::ModalWatcher watcher;
     pressOk();
-    expectFailure(watcher, native(folder.isEmpty() ? name : folder + QLatin1Char('/') + name),
-                  native(folder), name);
+    const QString target = native(folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
+    expectFailure(watcher, target, native(folder), name);
+    QCOMPARE(watcher.boxes().first().text,
+             QStringLiteral("The readings could not be saved as %1: %2").arg(target, reason));
     QCOMPARE(m_text.bytes(), QByteArray("abc"));
     QCOMPARE(entries(native()), before);
     if (!removeFolder)
@@ -395,6 +407,102 @@ void SaveWindowTest::fullDiskKeepsTheOldFile()
     QCOMPARE(fileContent(folder + QStringLiteral("/old.dat")), QByteArray("old\r\n"));
     QCOMPARE(entries(folder), QStringList(QStringLiteral("old.dat")));
     QCOMPARE(m_text.bytes(), large);
+}
+
+void SaveWindowTest::onlyTheFileWritableIsWrittenInPlace()
+{
+    // A shared folder the user may not add to, holding a file prepared for the user.
+    const QString folder = native(QStringLiteral("data"));
+    const QString file = folder + QStringLiteral("/old.dat");
+    QVERIFY(writeFile(file, "old readings\r\n"));
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::ReadOther;
+    QVERIFY(
+        QFile::setPermissions(file, everyone | QFileDevice::WriteOwner | QFileDevice::WriteOther));
+    const auto enter = everyone | QFileDevice::ExeOwner | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(native(), enter | QFileDevice::WriteOwner));
+    QVERIFY(QFile::setPermissions(folder, enter));
+    const uint owner = QFileInfo(file).ownerId();
+    const quint64 inode = test::inodeOf(file);
+
+    test::ModalWatcher watcher;
+    {
+        test::OrdinaryUser user;
+        if (!user.active())
+            QSKIP("cannot run as an ordinary user here, and root writes into any folder");
+        QVERIFY(QFileInfo(file).ownerId() != ::getuid());
+        showWindow();
+        QVERIFY(test::doubleClick(folders(), QStringLiteral("data")));
+        test::retype(nameBox(), QStringLiteral("old.dat"));
+        pressOk();
+    }
+    QFile::setPermissions(folder, enter | QFileDevice::WriteOwner);
+    QCOMPARE(watcher.boxes().size(), 0);
+    QVERIFY(windowGone());
+    QCOMPARE(fileContent(file), QByteArray("abc\r\n"));
+    QCOMPARE(QFileInfo(file).ownerId(), owner);
+    QCOMPARE(test::inodeOf(file), inode);
+    QCOMPARE(entries(folder), QStringList(QStringLiteral("old.dat")));
+}
+
+void SaveWindowTest::unlistableWorkingFolder_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("others may write") << true << QString();
+    QTest::newRow("others may only enter") << false << QStringLiteral("Permission denied");
+}
+
+void SaveWindowTest::unlistableWorkingFolder()
+{
+    QFETCH(bool, writable);
+    QFETCH(QString, failure);
+    const QString folder = native(QStringLiteral("data"));
+    QVERIFY(test::workInUnlistableFolder(folder, writable));
+    const QString target = folder + QStringLiteral("/temp.dat");
+    const auto messages = test::messagesAsOrdinaryUser([this] {
+        showWindow();
+        pressOk();
+    });
+    if (!messages)
+        QSKIP("cannot run as an ordinary user here, and root lists every folder");
+
+    QStringList expected(test::unlistableWorkingFolderMessage());
+    if (failure.isEmpty()) {
+        QCOMPARE(*messages, expected);
+        QCOMPARE(fileContent(target), QByteArray("abc\r\n"));
+        QVERIFY(windowGone());
+    } else {
+        expected.append(
+            QStringLiteral("The readings could not be saved as %1: %2").arg(target, failure));
+        QCOMPARE(*messages, expected);
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(folders()->path(), folder);
+        QCOMPARE(display()->text(), target);
+    }
+}
+
+void SaveWindowTest::returnOnOkSaves_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("Return") << int(Qt::Key_Return) << Qt::KeyboardModifiers();
+    QTest::newRow("Enter on the keypad")
+        << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier);
+}
+
+void SaveWindowTest::returnOnOkSaves()
+{
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    SaveWindow *window = showWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    auto *ok = control<QPushButton>("cmdsaveok");
+    ok->setFocus();
+    QCOMPARE(window->focusWidget(), ok);
+    QTest::keyClick(window->windowHandle(), Qt::Key(key), modifiers);
+    QCOMPARE(fileContent(native(QStringLiteral("temp.dat"))), QByteArray("abc\r\n"));
+    QCOMPARE(m_mainWanted->count(), 1);
+    QVERIFY(windowGone());
 }
 
 void SaveWindowTest::driveChangeMovesTheFolderList()

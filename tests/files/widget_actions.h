@@ -1,10 +1,16 @@
 #pragma once
 
+#include "support/modal_watcher.h"
+#include "support/system_fixtures.h"
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
+
+#include <functional>
+#include <optional>
 
 // What a user does to the lists and boxes of the file windows, by mouse and keyboard.
 namespace tvx::test {
@@ -65,6 +71,29 @@ inline void retype(QLineEdit *box, const QString &text)
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Backspace);
     QTest::keyClicks(box, text);
+}
+
+// Works the windows as an ordinary user (for whom permissions apply) and returns the texts of
+// the message boxes they showed meanwhile; nothing when the test cannot become one.
+inline std::optional<QStringList> messagesAsOrdinaryUser(const std::function<void()> &steps)
+{
+    ModalWatcher watcher;
+    {
+        OrdinaryUser user;
+        if (!user.active())
+            return std::nullopt;
+        steps();
+    }
+    QStringList messages;
+    for (const ModalWatcher::Box &box : watcher.boxes())
+        messages.append(box.text);
+    return messages;
+}
+
+// What the save and open windows say when the working folder cannot be listed.
+inline QString unlistableWorkingFolderMessage()
+{
+    return QStringLiteral("The working folder cannot be listed: access is denied");
 }
 
 } // namespace tvx::test

@@ -259,6 +259,7 @@ void TestHelpWindow::closes_data()
 
     QTest::newRow("Close button") << QStringLiteral("button");
     QTest::newRow("Alt+C") << QStringLiteral("alt+c");
+    QTest::newRow("Return on Close") << QStringLiteral("return");
     QTest::newRow("window frame") << QStringLiteral("frame");
 }
 
@@ -271,13 +272,17 @@ void TestHelpWindow::closes()
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowActive(window));
 
-    if (how == QStringLiteral("button"))
-        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("cmdclose")),
-                          Qt::LeftButton);
-    else if (how == QStringLiteral("alt+c"))
+    auto *close = window->findChild<QPushButton *>(QStringLiteral("cmdclose"));
+    if (how == QStringLiteral("button")) {
+        QTest::mouseClick(close, Qt::LeftButton);
+    } else if (how == QStringLiteral("alt+c")) {
         QTest::keyClick(window->windowHandle(), Qt::Key_C, Qt::AltModifier);
-    else
+    } else if (how == QStringLiteral("return")) {
+        close->setFocus();
+        QTest::keyClick(window->windowHandle(), Qt::Key_Return);
+    } else {
         window->close();
+    }
 
     // A button's access key clicks it the way a mouse does, after showing it pressed a moment.
     QTRY_VERIFY(!window || !window->isVisible());

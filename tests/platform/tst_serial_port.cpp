@@ -1,7 +1,7 @@
-#include "files/system_fixtures.h"
 #include "platform/serial_port.h"
 #include "support/fake_serial_control.h"
 #include "support/pseudo_terminal.h"
+#include "support/system_fixtures.h"
 
 #include <QFile>
 #include <QSignalSpy>

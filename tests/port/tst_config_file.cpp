@@ -1,5 +1,6 @@
 #include "port/config_file.h"
 #include "support/file_bytes.h"
+#include "support/system_fixtures.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void writeReplacesLongerFile();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
+    void onlyTheFileWritableIsWrittenInPlace();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -138,6 +140,35 @@ void TestConfigFile::failedWriteKeepsOldFile()
     QVERIFY(!reason.isEmpty());
     QVERIFY(QFileInfo(QStringLiteral("taken")).isDir());
     QCOMPARE(configfile::read(), std::optional<qint16>(3));
+}
+
+void TestConfigFile::onlyTheFileWritableIsWrittenInPlace()
+{
+    // A working folder the user may not add to, holding a tvx.cfg the user may write.
+    const QString file = m_dir->filePath(configfile::fileName());
+    QVERIFY(test::writeFile(file, "3\r\n\r\n"));
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::ReadOther;
+    QVERIFY(
+        QFile::setPermissions(file, everyone | QFileDevice::WriteOwner | QFileDevice::WriteOther));
+    const auto enter = everyone | QFileDevice::ExeOwner | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(m_dir->path(), enter));
+    const uint owner = QFileInfo(file).ownerId();
+    const quint64 inode = test::inodeOf(file);
+    QString reason;
+    bool written = false;
+    {
+        test::OrdinaryUser user;
+        if (!user.active())
+            QSKIP("cannot run as an ordinary user here, and root writes into any folder");
+        written = configfile::write(2, &reason);
+    }
+    QFile::setPermissions(m_dir->path(), enter | QFileDevice::WriteOwner);
+    QVERIFY2(written, qPrintable(reason));
+    QCOMPARE(test::fileContent(file), QByteArray("2\r\n\r\n"));
+    QCOMPARE(QFileInfo(file).ownerId(), owner);
+    QCOMPARE(test::inodeOf(file), inode);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList(configfile::fileName()));
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -4,6 +4,7 @@
 #include "support/fake_printer.h"
 #include "support/fake_serial_control.h"
 #include "support/modal_watcher.h"
+#include "support/standard_error.h"
 
 #include <QAction>
 #include <QDir>
@@ -88,8 +89,15 @@ void TestPrintMenu::noPrinterLeavesTextAlone()
     QVERIFY(area);
     const QString shown = area->toPlainText();
     ModalWatcher watcher;
-    trigger("mnuprint");
+    QStringList explained;
+    {
+        tvx::test::StandardError standardError;
+        trigger("mnuprint");
+        explained = standardError.lines();
+    }
 
+    // Each message is explained on standard error, as the README's troubleshooting promises.
+    QCOMPARE(explained, QStringList(5, QStringLiteral("No printer is installed.")));
     QCOMPARE(watcher.boxes().size(), 5);
     for (const ModalWatcher::Box &box : watcher.boxes()) {
         QCOMPARE(box.text, QStringLiteral("The form can't be printed."));

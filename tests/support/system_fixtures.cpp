@@ -1,6 +1,8 @@
 #include "system_fixtures.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -10,6 +12,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tvx::test {
@@ -121,6 +124,21 @@ OrdinaryUser::~OrdinaryUser()
         return;
     if (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0)
         std::abort();
+}
+
+bool workInUnlistableFolder(const QString &folder, bool othersMayWrite)
+{
+    const auto mine = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    const auto others =
+        othersMayWrite ? QFileDevice::ExeOther | QFileDevice::WriteOther : QFileDevice::ExeOther;
+    return QFile::setPermissions(QFileInfo(folder).absolutePath(), mine | QFileDevice::ExeOther) &&
+           QFile::setPermissions(folder, mine | others) && QDir::setCurrent(folder);
+}
+
+quint64 inodeOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? quint64(info.st_ino) : 0;
 }
 
 } // namespace tvx::test

@@ -56,4 +56,12 @@ private:
     bool m_active = false;
 };
 
+// Makes folder the working directory, one that other users may enter (and, when othersMayWrite,
+// add files to) but not list; its parent becomes enterable for them. False when that fails.
+bool workInUnlistableFolder(const QString &folder, bool othersMayWrite);
+
+// The file's inode number: a file written in place keeps it, a file replaced by a new one
+// gets another. 0 when the file cannot be looked at.
+quint64 inodeOf(const QString &path);
+
 } // namespace tvx::test

@@ -1,0 +1,129 @@
+// What the program writes on standard error when its serial port fails, line for line as the
+// README's troubleshooting section promises: the port, its device and the system's reason.
+
+#include "app/main_window.h"
+#include "platform/serial_port.h"
+#include "port/config_file.h"
+#include "support/modal_watcher.h"
+#include "support/pseudo_terminal.h"
+#include "support/standard_error.h"
+#include "support/system_fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tvx;
+
+namespace {
+
+// The real serial control, with COM1 standing for the given device.
+std::unique_ptr<SystemSerialControl> controlFor(const QString &device)
+{
+    auto comm = std::make_unique<SystemSerialControl>();
+    comm->setDeviceResolver([device](qint16) { return device; });
+    return comm;
+}
+
+} // namespace
+
+class TestPortReasons : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void startupFailure_data();
+    void startupFailure();
+    void deviceLost();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestPortReasons::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QVERIFY(configfile::write(1));
+}
+
+void TestPortReasons::cleanup()
+{
+    QDir::setCurrent(QDir::tempPath());
+    m_dir.reset();
+}
+
+void TestPortReasons::startupFailure_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such device") << "missing"
+                                    << "No such file or directory";
+    QTest::newRow("port busy")
+        << "busy"
+        << QStringLiteral(
+               "Permission error while locking the device \u2014 is the port in use by another "
+               "program?");
+    QTest::newRow("permission denied")
+        << "forbidden"
+        << QStringLiteral("Permission denied \u2014 is the user in the dialout group?");
+}
+
+void TestPortReasons::startupFailure()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, reason);
+    test::PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    const QString device = cause == QLatin1String("missing")
+                               ? QStringLiteral("/dev/tarvix-no-such-device")
+                               : pty.slavePath();
+    std::unique_ptr<SystemSerialControl> holder; // another program holding the port
+    if (cause == QLatin1String("busy")) {
+        holder = controlFor(device);
+        QVERIFY2(holder->setPortOpen(true), qPrintable(holder->errorString()));
+    }
+    // An ordinary user, not in the terminal's group, may not open it.
+    std::unique_ptr<test::OrdinaryUser> user;
+    if (cause == QLatin1String("forbidden")) {
+        QVERIFY(QFile::setPermissions(m_dir->path(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther));
+        user = std::make_unique<test::OrdinaryUser>();
+        if (!user->active())
+            QSKIP("cannot run as an ordinary user here, and root opens every device");
+    }
+
+    MainWindow window(controlFor(device));
+    test::ModalWatcher boxes;
+    QStringList lines;
+    {
+        test::StandardError standardError;
+        window.start();
+        lines = standardError.lines();
+    }
+    user.reset();
+    QCOMPARE(boxes.boxes().size(), 1);
+    QCOMPARE(boxes.boxes().first().title, QStringLiteral("File Error"));
+    QCOMPARE(lines, QStringList(QStringLiteral("COM1 (%1): %2").arg(device, reason)));
+}
+
+void TestPortReasons::deviceLost()
+{
+    test::PseudoTerminal pty;
+    QVERIFY(pty.isValid());
+    MainWindow window(controlFor(pty.slavePath()));
+    window.start();
+    QVERIFY(window.comm().portOpen());
+    test::StandardError standardError;
+    pty.closeMaster(); // the USB adapter pulled out
+    QTRY_VERIFY(!window.comm().portOpen());
+    // What a pseudo-terminal's reader is told when its other end goes away.
+    QCOMPARE(standardError.lines(),
+             QStringList(QStringLiteral("COM1 (%1): Invalid argument").arg(pty.slavePath())));
+}
+
+QTEST_MAIN(TestPortReasons)
+#include "tst_port_reasons.moc"
