@@ -179,11 +179,6 @@ QList<SerialDevice> systemSerialPorts()
     return ports;
 }
 
-QString deviceForPort(qint16 port)
-{
-    return PortMap::ofSystem().devicePath(port);
-}
-
 SerialControl::SerialControl(QObject *parent) : QObject(parent) {}
 
 SerialControl::~SerialControl() = default;

@@ -75,9 +75,6 @@ private:
     QList<SerialDevice> m_ports;
 };
 
-// COM n's device on this machine (PortMap::ofSystem()); empty when there is none.
-QString deviceForPort(qint16 port);
-
 // The serial communications control: the property set the program relies on, over a device
 // supplied by a subclass. Every access reports failure to its caller (false or an empty
 // optional, with errorString()), never by throwing.

@@ -49,8 +49,6 @@ private Q_SLOTS:
     void usageErrors();
     void answers_data();
     void answers();
-    void helpNamesEveryOption_data();
-    void helpNamesEveryOption();
 };
 
 void TestToolCommandLine::options_data()
@@ -172,36 +170,6 @@ void TestToolCommandLine::answers()
                      "Usage: tarvix-capture [--port N | --device PATH] [--out FILE | --dir "
                      "FOLDER]\n                      [--count K] [--wait SECONDS] [--quiet]\n")),
                  qPrintable(result.text));
-}
-
-// Every option the tool takes is explained in --help (and every explained one is taken).
-void TestToolCommandLine::helpNamesEveryOption_data()
-{
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QStringList>("arguments");
-
-    QTest::newRow("--port") << "  --port N  " << words("--port 2");
-    QTest::newRow("--device") << "  --device PATH  " << words("--device /dev/ttyUSB0");
-    QTest::newRow("--out") << "  --out FILE  " << words("--out r.dat");
-    QTest::newRow("--out -") << "  --out - writes" << words("--out -");
-    QTest::newRow("--dir") << "  --dir FOLDER  " << words("--dir d");
-    QTest::newRow("--count") << "  --count K  " << words("--count 3");
-    QTest::newRow("--wait") << "  --wait SECONDS  " << words("--wait 5");
-    QTest::newRow("--quiet") << "  --quiet  " << words("--quiet");
-    QTest::newRow("TARVIX_COM") << "TARVIX_COM<n>" << QStringList();
-    QTest::newRow("exit status 5") << "5 a file could not be written" << QStringList();
-}
-
-void TestToolCommandLine::helpNamesEveryOption()
-{
-    QFETCH(QString, option);
-    QFETCH(QStringList, arguments);
-    const QString help = parse(words("--help")).text;
-    QVERIFY2(help.contains(option), qPrintable(help));
-    QCOMPARE(int(parse(arguments).action), int(ToolCommandLine::Action::Capture));
-    // No line of the help is wider than a terminal.
-    for (const QString &line : help.split(QLatin1Char('\n')))
-        QVERIFY2(line.size() <= 80, qPrintable(line));
 }
 
 QTEST_GUILESS_MAIN(TestToolCommandLine)

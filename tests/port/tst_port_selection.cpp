@@ -355,45 +355,47 @@ void TestPortSelection::hintAfterPermissionDenied()
                                 "failed: Permission denied.\nSerial ports belong to the group "
                                 "dialout: add yourself with \"sudo adduser $USER dialout\", then "
                                 "log out and in again."));
-    void TestPortSelection::returnPressesTheFocusedButton_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QString>("device");
-        const Qt::KeyboardModifiers none;
-        // Ok stores and opens the marked port, Cancel goes back to the port in force before.
-        QTest::newRow("Return on Ok")
-            << "cmdok" << int(Qt::Key_Return) << none << QByteArray("3\r\n\r\n") << com(3);
-        QTest::newRow("Enter on Ok")
-            << "cmdok" << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier)
-            << QByteArray("3\r\n\r\n") << com(3);
-        QTest::newRow("Return on Cancel")
-            << "cmdcancel" << int(Qt::Key_Return) << none << QByteArray("2\r\n\r\n") << com(2);
-    }
+}
 
-    void TestPortSelection::returnPressesTheFocusedButton()
-    {
-        QFETCH(QString, button);
-        QFETCH(int, key);
-        QFETCH(Qt::KeyboardModifiers, modifiers);
-        QFETCH(QByteArray, config);
-        QFETCH(QString, device);
-        QVERIFY(openWindow());
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
-        option(3)->click();
-        auto *pressed = m_window->findChild<QPushButton *>(button);
-        pressed->setFocus();
-        QCOMPARE(m_window->focusWidget(), pressed);
-        const int opens = m_comm->openCount();
-        const QPointer<PortSelectionWindow> window(m_window); // closing discards it
-        QTest::keyClick(m_window->windowHandle(), Qt::Key(key), modifiers);
-        QCOMPARE(m_comm->openCount(), opens + 1);
-        QCOMPARE(m_comm->openedDevice(), device);
-        QCOMPARE(cfgBytes(), config);
-        QVERIFY(!window || !window->isVisible());
-    }
+void TestPortSelection::returnPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QString>("device");
+    const Qt::KeyboardModifiers none;
+    // Ok stores and opens the marked port, Cancel goes back to the port in force before.
+    QTest::newRow("Return on Ok") << "cmdok" << int(Qt::Key_Return) << none
+                                  << QByteArray("3\r\n\r\n") << com(3);
+    QTest::newRow("Enter on Ok") << "cmdok" << int(Qt::Key_Enter)
+                                 << Qt::KeyboardModifiers(Qt::KeypadModifier)
+                                 << QByteArray("3\r\n\r\n") << com(3);
+    QTest::newRow("Return on Cancel")
+        << "cmdcancel" << int(Qt::Key_Return) << none << QByteArray("2\r\n\r\n") << com(2);
+}
 
-    QTEST_MAIN(TestPortSelection)
+void TestPortSelection::returnPressesTheFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(QByteArray, config);
+    QFETCH(QString, device);
+    QVERIFY(openWindow());
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    option(3)->click();
+    auto *pressed = m_window->findChild<QPushButton *>(button);
+    pressed->setFocus();
+    QCOMPARE(m_window->focusWidget(), pressed);
+    const int opens = m_comm->openCount();
+    const QPointer<PortSelectionWindow> window(m_window); // closing discards it
+    QTest::keyClick(m_window->windowHandle(), Qt::Key(key), modifiers);
+    QCOMPARE(m_comm->openCount(), opens + 1);
+    QCOMPARE(m_comm->openedDevice(), device);
+    QCOMPARE(cfgBytes(), config);
+    QVERIFY(!window || !window->isVisible());
+}
+
+QTEST_MAIN(TestPortSelection)
 #include "tst_port_selection.moc"
