@@ -120,9 +120,15 @@ void TestPortReasons::deviceLost()
     test::StandardError standardError;
     pty.closeMaster(); // the USB adapter pulled out
     QTRY_VERIFY(!window.comm().portOpen());
-    // What a pseudo-terminal's reader is told when its other end goes away.
-    QCOMPARE(standardError.lines(),
-             QStringList(QStringLiteral("COM1 (%1): Invalid argument").arg(pty.slavePath())));
+    // One line, naming the port and the system's reason. Which reason Qt gives depends on the
+    // system call that noticed the loss ("Invalid argument" here, "Input/output error" for a
+    // pulled adapter), so only its presence is pinned.
+    const QStringList lines = standardError.lines();
+    QCOMPARE(lines.size(), 1);
+    const QString head = QStringLiteral("COM1 (%1): ").arg(pty.slavePath());
+    QVERIFY2(lines.first().startsWith(head) && lines.first().size() > head.size() &&
+                 !lines.first().at(head.size()).isSpace(),
+             qPrintable(lines.first()));
 }
 
 QTEST_MAIN(TestPortReasons)
