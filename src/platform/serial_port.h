@@ -64,9 +64,6 @@ public:
     // further number an environment variable maps.
     QList<qint16> listedNumbers() const;
 
-    // The present ports in COM order.
-    const QList<SerialDevice> &ports() const { return m_ports; }
-
     static QString overrideVariable(qint16 port);
     // Built-in UARTs by the names their drivers give them; every other port is an adapter.
     static bool isBuiltIn(const QString &path);

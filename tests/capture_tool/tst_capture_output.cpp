@@ -24,12 +24,9 @@ class TestCaptureOutput : public QObject {
 private Q_SLOTS:
     void init();
 
-    void readingFileName_data();
-    void readingFileName();
     void newFileBesideExisting_data();
     void newFileBesideExisting();
     void everyNameTaken();
-    void fileReplacedAsAWhole();
     void check_data();
     void check();
 
@@ -41,26 +38,6 @@ void TestCaptureOutput::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QDir::setCurrent(m_dir->path()));
-}
-
-void TestCaptureOutput::readingFileName_data()
-{
-    QTest::addColumn<QDateTime>("start");
-    QTest::addColumn<int>("attempt");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("first") << Start << 1 << "readings-20240307-150409.dat";
-    QTest::newRow("second") << Start << 2 << "readings-20240307-150409-2.dat";
-    QTest::newRow("last") << Start << CaptureOutput::MaxAttempts
-                          << "readings-20240307-150409-1000.dat";
-}
-
-void TestCaptureOutput::readingFileName()
-{
-    QFETCH(QDateTime, start);
-    QFETCH(int, attempt);
-    QFETCH(QString, expected);
-    QCOMPARE(CaptureOutput::readingFileName(start, attempt), expected);
 }
 
 // Files that are there already keep their content; the capture takes the first free name.
@@ -128,16 +105,6 @@ void TestCaptureOutput::everyNameTaken()
     // One name more is free again.
     QFile::remove(CaptureOutput::readingFileName(Start, CaptureOutput::MaxAttempts));
     QCOMPARE(output.write("new", Start).where, QStringLiteral("readings-20240307-150409-1000.dat"));
-}
-
-void TestCaptureOutput::fileReplacedAsAWhole()
-{
-    QVERIFY(writeFile(QStringLiteral("r.dat"), QByteArray(5000, 'o')));
-    CaptureOutput output(OutputKind::File, QStringLiteral("r.dat"));
-    const CaptureOutput::Result result = output.write("abc", Start);
-    QVERIFY2(result.written, qPrintable(result.reason));
-    QCOMPARE(result.where, QStringLiteral("r.dat"));
-    QCOMPARE(fileContent(QStringLiteral("r.dat")), QByteArray("abc\r\n"));
 }
 
 void TestCaptureOutput::check_data()

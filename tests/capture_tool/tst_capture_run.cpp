@@ -32,15 +32,12 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void portChoice_data();
-    void portChoice();
     void outputUnusableBeforeThePort();
     void captures_data();
     void captures();
     void waitHoldsForEachCapture();
     void transmissionJustBeforeTheWaitEnds();
     void deviceLostWhileWaiting();
-    void writeFails();
     void liveLine();
 
 private:
@@ -94,44 +91,6 @@ QStringList TestCaptureRun::readingFiles() const
     return QDir().entryList({QStringLiteral("readings-*.dat")}, QDir::Files, QDir::Name);
 }
 
-// Beside what the command line asks for (the end-to-end tests): a tvx.cfg without a usable
-// number, and a device path, which names the port in the messages.
-void TestCaptureRun::portChoice_data()
-{
-    QTest::addColumn<QByteArray>("config"); // tvx.cfg, none when empty
-    QTest::addColumn<QString>("device");    // --device
-    QTest::addColumn<QString>("where");
-
-    QTest::newRow("no tvx.cfg: COM1") << QByteArray() << QString() << "COM1 (/dev/fake1)";
-    QTest::newRow("tvx.cfg without a number: COM1")
-        << QByteArray("abc\r\n") << QString() << "COM1 (/dev/fake1)";
-    QTest::newRow("--device") << QByteArray("3\r\n\r\n") << "/dev/ttyUSB7"
-                              << "/dev/ttyUSB7";
-}
-
-void TestCaptureRun::portChoice()
-{
-    QFETCH(QByteArray, config);
-    QFETCH(QString, device);
-    QFETCH(QString, where);
-    if (!config.isEmpty())
-        QVERIFY(test::writeFile(QStringLiteral("tvx.cfg"), config));
-    CaptureOptions options;
-    options.device = device;
-    CaptureRun &run = makeRun(options, StatusLine::Mode::Live);
-    run.start();
-    QVERIFY(!run.isOver());
-    // The port-opening procedure: the line settings and the receive threshold, nothing else.
-    QCOMPARE(m_comm->openedDevice(), device.isEmpty() ? QStringLiteral("/dev/fake1") : device);
-    QCOMPARE(m_comm->openedSettings().toString(), QStringLiteral("1200,N,8,1"));
-    QCOMPARE(m_comm->rThreshold(), qint16(1));
-    QCOMPARE(QString::fromUtf8(m_stderr),
-             QStringLiteral("\r\x1b[K%1: waiting for a transmission").arg(where));
-    run.interrupt();
-    QCOMPARE(run.status(), int(AllWritten));
-    QVERIFY(!m_comm->portOpen()); // released at once, with its lock
-}
-
 void TestCaptureRun::outputUnusableBeforeThePort()
 {
     CaptureOptions options;
@@ -177,6 +136,7 @@ void TestCaptureRun::captures()
     QVERIFY(!run.isOver());
     run.interrupt();
     QCOMPARE(run.status(), int(AllWritten));
+    QVERIFY(!m_comm->portOpen()); // released at once, with its lock
     COMPARE_TEMPLATE(QString::fromUtf8(m_stderr), lines);
     // Each capture is its own file, named by its start; the names sort as the captures came.
     const QStringList names = readingFiles();
@@ -243,23 +203,6 @@ void TestCaptureRun::deviceLostWhileWaiting()
              QStringLiteral("tarvix-capture: COM1 (/dev/fake1): device removed\n"
                             "tarvix-capture: the device was lost before a transmission started\n"));
     QVERIFY(readingFiles().isEmpty());
-}
-
-void TestCaptureRun::writeFails()
-{
-    QVERIFY(QDir().mkdir(QStringLiteral("out")));
-    CaptureOptions options;
-    options.outputPath = QStringLiteral("out");
-    options.count = 2;
-    CaptureRun &run = makeRun(options);
-    run.start();
-    QVERIFY(QDir().rmdir(QStringLiteral("out"))); // the stick was pulled
-    m_comm->feed("reading");
-    QTRY_VERIFY_WITH_TIMEOUT(run.isOver(), EndTimeout);
-    QCOMPARE(run.status(), int(WriteFailed));
-    COMPARE_TEMPLATE(QString::fromUtf8(m_stderr),
-                     QStringLiteral("tarvix-capture: cannot write out/{file}: No such file or "
-                                    "directory\n"));
 }
 
 // On a terminal the line counts, from the first byte, the bytes still waiting in the port too,

@@ -284,6 +284,13 @@ void TestCaptureTool::runs_data()
     }
     {
         Case c = sampleAtOnce();
+        c.environment = QStringList{QStringLiteral("TARVIX_COM1={dev}")};
+        c.err = QStringLiteral("COM1 ({dev}): %1 bytes in {s} s, written to {file}\n")
+                    .arg(sample.size());
+        QTest::newRow("COM1 without tvx.cfg") << c;
+    }
+    {
+        Case c = sampleAtOnce();
         c.tool = words("--port 2 --out reading.dat --quiet");
         c.config = "3\r\n\r\n";
         c.environment = QStringList{QStringLiteral("TARVIX_COM2={dev}")};

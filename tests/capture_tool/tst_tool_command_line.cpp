@@ -63,23 +63,15 @@ void TestToolCommandLine::options_data()
     row("--port 1, the lowest", "--port 1", "port=1 device= out=folder:. count=1 wait=0 quiet=0");
     row("--port 32767, the highest", "--port 32767",
         "port=32767 device= out=folder:. count=1 wait=0 quiet=0");
-    row("--device", "--device /dev/ttyUSB0",
-        "port=- device=/dev/ttyUSB0 out=folder:. count=1 wait=0 quiet=0");
-    row("--out FILE", "--out r.dat", "port=- device= out=file:r.dat count=1 wait=0 quiet=0");
-    row("--out -", "--out -", "port=- device= out=stdout:- count=1 wait=0 quiet=0");
     row("--count 0, until interrupted", "--count 0",
         "port=- device= out=folder:. count=0 wait=0 quiet=0");
-    row("--count 2 with --dir", "--count 2 --dir d",
-        "port=- device= out=folder:d count=2 wait=0 quiet=0");
     row("--count 0 with --out -", "--out - --count 0",
         "port=- device= out=stdout:- count=0 wait=0 quiet=0");
-    row("--wait 1", "--wait 1", "port=- device= out=folder:. count=1 wait=1000 quiet=0");
     row("--wait 2.5", "--wait 2.5", "port=- device= out=folder:. count=1 wait=2500 quiet=0");
     row("--wait 0.001, the shortest", "--wait 0.001",
         "port=- device= out=folder:. count=1 wait=1 quiet=0");
     row("--wait 2147483, the longest", "--wait 2147483",
         "port=- device= out=folder:. count=1 wait=2147483000 quiet=0");
-    row("--quiet", "--quiet", "port=- device= out=folder:. count=1 wait=0 quiet=1");
 }
 
 void TestToolCommandLine::options()

@@ -101,12 +101,6 @@ void TestPortDescription::listing_data()
 {
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("one built-in UART")
-        << QStringList{QStringLiteral("/dev/ttyS0")}
-        << "COM1  /dev/ttyS0  built-in serial port\n"
-           "COM2  -           no serial port stands behind this number\n"
-           "COM3  -           no serial port stands behind this number\n"
-           "COM4  -           no serial port stands behind this number\n";
     QStringList five;
     for (int n = 0; n < 4; ++n)
         five.append(QStringLiteral("/dev/ttyUSB%1").arg(n));
