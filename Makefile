@@ -10,13 +10,16 @@ TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-d
                 poppler-utils imagemagick desktop-file-utils groff-base
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 PACKAGE_PACKAGES = dpkg-dev file
+# The Windows syntax check: the MinGW-w64 cross compiler, and jq to read the build's commands.
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix jq
 
 # Where make install puts the program (sudo is used when that place is not writable).
 PREFIX ?= /usr/local
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps build run test sanitize demo bench install package screenshot clean
+.PHONY: all deps test-deps build run test sanitize windows-check demo bench install package \
+        screenshot clean
 
 all: build
 
@@ -63,6 +66,12 @@ sanitize: test-deps
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:strict_string_checks=1 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS) -E '$(SANITIZE_SKIP)'
+
+# Every source file of src/ compiled for Windows, syntax only, with the real build's flags
+# (no Windows binary is built here: there is no Qt for Windows on Debian).
+windows-check: build
+	$(call install_missing,$(WINDOWS_PACKAGES))
+	tools/windows-check.sh $(BUILD)
 
 # The program, tarvix-capture and its manual page, tarvix-sim, the desktop entry and the icons
 # under $(PREFIX); DESTDIR is honoured.

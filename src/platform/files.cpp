@@ -106,14 +106,16 @@ bool readWholeFile(const QString &path, qint64 maxSize, QByteArray *bytes, QStri
     return true;
 }
 
-bool isUserVolume(const QString &rootPath, const QByteArray &fileSystemType)
+bool isUserVolumeWindows(const QString &rootPath)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(rootPath)
-    Q_UNUSED(fileSystemType)
-    // Every drive letter is a place for files.
-    return true;
-#else
+    // "C:\" as the system writes it, "C:/" as Qt does.
+    return rootPath.size() == 3 && rootPath.at(0).isLetter() && rootPath.at(0).unicode() < 128 &&
+           rootPath.at(1) == QLatin1Char(':') &&
+           (rootPath.at(2) == QLatin1Char('\\') || rootPath.at(2) == QLatin1Char('/'));
+}
+
+bool isUserVolumePosix(const QString &rootPath, const QByteArray &fileSystemType)
+{
     if (rootPath == QLatin1String("/"))
         return true;
     // Kernel interfaces, containers' layers, packed images and memory file systems the
@@ -140,38 +142,51 @@ bool isUserVolume(const QString &rootPath, const QByteArray &fileSystemType)
         QLatin1String("/snap")};
     return std::none_of(std::begin(systemPlaces), std::end(systemPlaces),
                         [&](QLatin1String place) { return isUnder(rootPath, place); });
-#endif
+}
+
+QList<Volume> chooseDrives(const QList<Volume> &mounted, const QString &currentRoot,
+                           const std::function<bool(const Volume &)> &counts)
+{
+    QList<Volume> drives;
+    for (const Volume &volume : mounted) {
+        if (volume.rootPath != currentRoot && !counts(volume))
+            continue;
+        // The same volume can be mounted at one place twice (bind mounts); list it once.
+        if (std::any_of(drives.cbegin(), drives.cend(),
+                        [&](const Volume &v) { return v.rootPath == volume.rootPath; }))
+            continue;
+        drives.append(volume);
+    }
+    // "/" sorts before any other absolute path; drive letters sort by letter, whatever their case.
+    std::sort(drives.begin(), drives.end(), [](const Volume &a, const Volume &b) {
+        return a.rootPath.compare(b.rootPath, Qt::CaseInsensitive) < 0;
+    });
+    return drives;
 }
 
 QList<Volume> driveVolumes(const QString &workingDirectory)
 {
-    QList<Volume> volumes;
     const QString current = volumeRootOf(workingDirectory);
+    QList<Volume> mounted;
     bool haveCurrent = false;
-    const QList<QStorageInfo> mounted = QStorageInfo::mountedVolumes();
-    for (const QStorageInfo &info : mounted) {
+    for (const QStorageInfo &info : QStorageInfo::mountedVolumes()) {
         if (!info.isValid() || !info.isReady())
             continue;
-        const QString root = nativeRoot(info);
-        const bool isCurrent = root == current;
-        if (!isCurrent && !isUserVolume(info.rootPath(), info.fileSystemType()))
-            continue;
-        // The same volume can be mounted at one place twice (bind mounts); list it once.
-        if (std::any_of(volumes.cbegin(), volumes.cend(),
-                        [&](const Volume &v) { return v.rootPath == root; }))
-            continue;
-        haveCurrent = haveCurrent || isCurrent;
-        volumes.append({root, info.name(), info.fileSystemType()});
+        mounted.append({nativeRoot(info), info.name(), info.fileSystemType()});
+        haveCurrent = haveCurrent || mounted.constLast().rootPath == current;
     }
     if (!haveCurrent && !current.isEmpty()) {
         const QStorageInfo info(current);
-        volumes.append({current, info.name(), info.fileSystemType()});
+        mounted.append({current, info.name(), info.fileSystemType()});
     }
-    // Root first ("/" sorts before any other absolute path; drive letters sort by letter).
-    std::sort(volumes.begin(), volumes.end(), [](const Volume &a, const Volume &b) {
-        return a.rootPath.compare(b.rootPath, Qt::CaseInsensitive) < 0;
-    });
-    return volumes;
+#ifdef Q_OS_WIN
+    const auto counts = [](const Volume &v) { return isUserVolumeWindows(v.rootPath); };
+#else
+    const auto counts = [](const Volume &v) {
+        return isUserVolumePosix(v.rootPath, v.fileSystemType);
+    };
+#endif
+    return chooseDrives(mounted, current, counts);
 }
 
 QString volumeRootOf(const QString &path)

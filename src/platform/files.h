@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace tvx {
 
 // Replaces the file at path by exactly these bytes, or leaves it as it was: a failed write
@@ -26,11 +28,23 @@ struct Volume {
     QByteArray fileSystemType;
 };
 
-// Whether a mounted volume is one a user keeps files on: the root, home and data volumes and
-// removable media, not the pseudo and scratch file systems the system mounts for itself.
-bool isUserVolume(const QString &rootPath, const QByteArray &fileSystemType);
+// Whether a mounted volume is one a user keeps files on. Each system has its rule; both are
+// plain logic, compiled and tested on every system, and the drive list applies the one of the
+// system it runs on.
+// Windows: a volume with a drive letter ("C:\"). A volume mounted into a folder has none; it is
+// reached through the drive that holds the folder.
+bool isUserVolumeWindows(const QString &rootPath);
+// Elsewhere: the root, home and data volumes and removable media, not the pseudo and scratch
+// file systems the system mounts for itself.
+bool isUserVolumePosix(const QString &rootPath, const QByteArray &fileSystemType);
 
-// The drives to offer: the ready user volumes, the root first, then by root path, always
+// The drive list's rule: of the mounted volumes, those that count, and always the one at
+// currentRoot (the working directory's), each root once, ordered by root without regard to
+// case, so that "/" or the first drive letter leads.
+QList<Volume> chooseDrives(const QList<Volume> &mounted, const QString &currentRoot,
+                           const std::function<bool(const Volume &)> &counts);
+
+// The drives to offer on this system: the ready user volumes by the rules above, always
 // including the volume that holds workingDirectory.
 QList<Volume> driveVolumes(const QString &workingDirectory);
 

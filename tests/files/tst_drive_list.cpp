@@ -14,6 +14,10 @@ class DriveListTest : public QObject {
 private Q_SLOTS:
     void userVolumes_data();
     void userVolumes();
+    void windowsDrives_data();
+    void windowsDrives();
+    void chosenDrives_data();
+    void chosenDrives();
     void drivesStartWithTheRootAndHoldTheWorkingDirectory();
     void readiness();
     void listStartsAtTheWorkingDirectorysDrive();
@@ -58,13 +62,67 @@ void DriveListTest::userVolumes_data()
 
 void DriveListTest::userVolumes()
 {
-#ifdef Q_OS_WIN
-    QSKIP("every drive letter is listed on Windows");
-#endif
     QFETCH(QString, root);
     QFETCH(QByteArray, type);
     QFETCH(bool, listed);
-    QCOMPARE(isUserVolume(root, type), listed);
+    QCOMPARE(isUserVolumePosix(root, type), listed);
+}
+
+void DriveListTest::windowsDrives_data()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("C:\\") << "C:\\" << true;
+    QTest::newRow("as Qt writes it") << "D:/" << true;
+    QTest::newRow("small letter") << "z:\\" << true;
+    QTest::newRow("no separator") << "C:" << false;
+    QTest::newRow("mounted into a folder") << "C:\\Mount\\Disk2\\" << false;
+    QTest::newRow("two letters") << "CD:\\" << false;
+    QTest::newRow("not a letter") << "1:\\" << false;
+    QTest::newRow("not a Latin letter") << QStringLiteral("\u00c4:\\") << false;
+    QTest::newRow("colon missing") << "C\\\\" << false;
+    QTest::newRow("volume name") << "\\\\?\\Volume{1234}\\" << false;
+}
+
+void DriveListTest::windowsDrives()
+{
+    QFETCH(QString, root);
+    QFETCH(bool, listed);
+    QCOMPARE(isUserVolumeWindows(root), listed);
+}
+
+void DriveListTest::chosenDrives_data()
+{
+    // Lists separated by commas; a volume "root=x" does not count by itself.
+    QTest::addColumn<QString>("mounted");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("drives");
+    QTest::newRow("sorted by letter, whatever the case") << "d:\\,C:\\,a:\\" << "C:\\"
+                                                         << "a:\\,C:\\,d:\\";
+    QTest::newRow("root first") << "/home,/,/media/u/STICK" << "/home"
+                                << "/,/home,/media/u/STICK";
+    QTest::newRow("one that does not count is left out") << "C:\\,E:\\=x" << "C:\\" << "C:\\";
+    QTest::newRow("the working directory's counts always") << "C:\\,E:\\=x" << "E:\\"
+                                                           << "C:\\,E:\\";
+    QTest::newRow("a root mounted twice is listed once") << "/,/srv,/srv" << "/" << "/,/srv";
+    QTest::newRow("nothing mounted") << "" << "" << "";
+}
+
+void DriveListTest::chosenDrives()
+{
+    QFETCH(QString, mounted);
+    QFETCH(QString, current);
+    QFETCH(QString, drives);
+    QList<Volume> volumes;
+    for (const QString &entry : mounted.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList parts = entry.split(QLatin1Char('='));
+        volumes.append({parts.first(), QString(), parts.value(1).toLatin1()});
+    }
+    const auto counts = [](const Volume &v) { return v.fileSystemType != "x"; };
+    QStringList roots;
+    for (const Volume &volume : chooseDrives(volumes, current, counts))
+        roots.append(volume.rootPath);
+    QCOMPARE(roots.join(QLatin1Char(',')), drives);
 }
 
 void DriveListTest::drivesStartWithTheRootAndHoldTheWorkingDirectory()
