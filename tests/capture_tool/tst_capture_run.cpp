@@ -32,11 +32,14 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void portChoice_data();
+    void portChoice();
     void outputUnusableBeforeThePort();
     void captures_data();
     void captures();
     void waitHoldsForEachCapture();
     void transmissionJustBeforeTheWaitEnds();
+    void deviceLostWhileWaiting_data();
     void deviceLostWhileWaiting();
     void liveLine();
 
@@ -91,6 +94,55 @@ QStringList TestCaptureRun::readingFiles() const
     return QDir().entryList({QStringLiteral("readings-*.dat")}, QDir::Files, QDir::Name);
 }
 
+// Which device the run opens, and how its lines name it.
+void TestCaptureRun::portChoice_data()
+{
+    QTest::addColumn<QByteArray>("config"); // tvx.cfg, none when empty
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("opened"); // {cwd}: the working folder
+    QTest::addColumn<QString>("where");
+    const auto row = [](const char *name, const char *config, const char *port, const char *device,
+                        const char *opened, const char *where) {
+        QTest::newRow(name) << QByteArray(config)
+                            << QStringList{QString::fromUtf8(port), QString::fromUtf8(device)}
+                            << QString::fromUtf8(opened) << QString::fromUtf8(where);
+    };
+    row("no tvx.cfg: COM1", "", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
+    row("tvx.cfg without a number: COM1", "abc\r\n", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
+    row("the port of tvx.cfg", "3\r\n", "", "", "/dev/fake3", "COM3 (/dev/fake3)");
+    row("--port over tvx.cfg", "3\r\n", "2", "", "/dev/fake2", "COM2 (/dev/fake2)");
+    row("--device over tvx.cfg", "3\r\n", "", "/dev/ttyUSB7", "/dev/ttyUSB7", "/dev/ttyUSB7");
+    row("--device, a name not here", "", "", "ttyUSB0", "/dev/ttyUSB0", "ttyUSB0");
+    row("--device, a name here", "", "", "mylink", "{cwd}/mylink", "mylink");
+    row("--device, a relative path", "", "", "sub/tty", "{cwd}/sub/tty", "sub/tty");
+}
+
+void TestCaptureRun::portChoice()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, opened);
+    QFETCH(QString, where);
+    if (!config.isEmpty())
+        QVERIFY(test::writeFile(QStringLiteral("tvx.cfg"), config));
+    QVERIFY(test::writeFile(QStringLiteral("mylink"), ""));
+    CaptureOptions options;
+    if (!arguments.at(0).isEmpty())
+        options.port = qint16(arguments.at(0).toInt());
+    options.device = arguments.at(1);
+    CaptureRun &run = makeRun(options, StatusLine::Mode::Live);
+    run.start();
+    QVERIFY(!run.isOver());
+    // The port-opening procedure: the line settings and the receive threshold, nothing else.
+    QCOMPARE(m_comm->openedDevice(), opened.replace(QStringLiteral("{cwd}"), QDir::currentPath()));
+    QCOMPARE(m_comm->openedSettings().toString(), QStringLiteral("1200,N,8,1"));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("\r\x1b[K%1: waiting for a transmission").arg(where));
+    run.interrupt();
+    QCOMPARE(run.status(), int(AllWritten));
+}
+
 void TestCaptureRun::outputUnusableBeforeThePort()
 {
     CaptureOptions options;
@@ -128,9 +180,13 @@ void TestCaptureRun::captures()
     QSignalSpy written(&run, &CaptureRun::written);
     run.start();
     QList<QByteArray> sent;
+    QList<QStringList> startNames; // the names a capture that began at its first byte takes
     for (int i = 1; i <= 2; ++i) {
         sent << QByteArray(40 + i, char('0' + i));
+        const QDateTime before = QDateTime::currentDateTime();
         m_comm->feed(sent.last());
+        startNames << QStringList{CaptureOutput::readingFileName(before),
+                                  CaptureOutput::readingFileName(QDateTime::currentDateTime())};
         QTRY_COMPARE_WITH_TIMEOUT(written.count(), i, EndTimeout);
     }
     QVERIFY(!run.isOver());
@@ -142,6 +198,8 @@ void TestCaptureRun::captures()
     const QStringList names = readingFiles();
     QCOMPARE(names.size(), 2);
     for (int i = 0; i < 2; ++i) {
+        // Named by its start, not its end 1.3 s later.
+        QVERIFY2(startNames.at(i).contains(names.at(i)), qPrintable(names.at(i)));
         QCOMPARE(written.at(i).at(0).toString(), names.at(i));
         QCOMPARE(fileContent(names.at(i)), readingfile::format(sent.at(i)));
     }
@@ -192,16 +250,29 @@ void TestCaptureRun::transmissionJustBeforeTheWaitEnds()
     QCOMPARE(fileContent(readingFiles().constFirst()), readingfile::format(sent));
 }
 
+// On a terminal the open status line is ended before the error, so that both stay readable.
+void TestCaptureRun::deviceLostWhileWaiting_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("to a log") << int(StatusLine::Mode::Final) << "";
+    QTest::newRow("on a terminal")
+        << int(StatusLine::Mode::Live) << "\r\x1b[KCOM1 (/dev/fake1): waiting for a transmission\n";
+}
+
 void TestCaptureRun::deviceLostWhileWaiting()
 {
-    CaptureRun &run = makeRun(CaptureOptions());
+    QFETCH(int, mode);
+    QFETCH(QString, shown);
+    CaptureRun &run = makeRun(CaptureOptions(), StatusLine::Mode(mode));
     run.start();
     m_comm->loseDevice();
     QVERIFY(run.isOver());
     QCOMPARE(run.status(), int(Incomplete));
     QCOMPARE(QString::fromUtf8(m_stderr),
-             QStringLiteral("tarvix-capture: COM1 (/dev/fake1): device removed\n"
-                            "tarvix-capture: the device was lost before a transmission started\n"));
+             shown + QStringLiteral("tarvix-capture: COM1 (/dev/fake1): device removed\n"
+                                    "tarvix-capture: the device was lost before a transmission "
+                                    "started\n"));
     QVERIFY(readingFiles().isEmpty());
 }
 
