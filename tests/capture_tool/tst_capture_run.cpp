@@ -39,7 +39,6 @@ private Q_SLOTS:
     void captures();
     void waitHoldsForEachCapture();
     void transmissionJustBeforeTheWaitEnds();
-    void deviceLostWhileWaiting_data();
     void deviceLostWhileWaiting();
     void liveLine();
 
@@ -98,38 +97,33 @@ QStringList TestCaptureRun::readingFiles() const
 void TestCaptureRun::portChoice_data()
 {
     QTest::addColumn<QByteArray>("config"); // tvx.cfg, none when empty
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("opened"); // {cwd}: the working folder
+    QTest::addColumn<QString>("device");    // --device
+    QTest::addColumn<QString>("opened");    // {cwd}: the working folder
     QTest::addColumn<QString>("where");
-    const auto row = [](const char *name, const char *config, const char *port, const char *device,
+    const auto row = [](const char *name, const char *config, const char *device,
                         const char *opened, const char *where) {
-        QTest::newRow(name) << QByteArray(config)
-                            << QStringList{QString::fromUtf8(port), QString::fromUtf8(device)}
+        QTest::newRow(name) << QByteArray(config) << QString::fromUtf8(device)
                             << QString::fromUtf8(opened) << QString::fromUtf8(where);
     };
-    row("no tvx.cfg: COM1", "", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
-    row("tvx.cfg without a number: COM1", "abc\r\n", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
-    row("the port of tvx.cfg", "3\r\n", "", "", "/dev/fake3", "COM3 (/dev/fake3)");
-    row("--port over tvx.cfg", "3\r\n", "2", "", "/dev/fake2", "COM2 (/dev/fake2)");
-    row("--device over tvx.cfg", "3\r\n", "", "/dev/ttyUSB7", "/dev/ttyUSB7", "/dev/ttyUSB7");
-    row("--device, a name not here", "", "", "ttyUSB0", "/dev/ttyUSB0", "ttyUSB0");
-    row("--device, a name here", "", "", "mylink", "{cwd}/mylink", "mylink");
-    row("--device, a relative path", "", "", "sub/tty", "{cwd}/sub/tty", "sub/tty");
+    row("no tvx.cfg: COM1", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
+    row("tvx.cfg without a number: COM1", "abc\r\n", "", "/dev/fake1", "COM1 (/dev/fake1)");
+    row("--device over tvx.cfg", "3\r\n", "/dev/ttyUSB7", "/dev/ttyUSB7", "/dev/ttyUSB7");
+    row("--device, a name not here", "", "ttyUSB0", "/dev/ttyUSB0", "ttyUSB0");
+    row("--device, a name here", "", "mylink", "{cwd}/mylink", "mylink");
+    row("--device, a relative path", "", "sub/tty", "{cwd}/sub/tty", "sub/tty");
 }
 
 void TestCaptureRun::portChoice()
 {
     QFETCH(QByteArray, config);
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, device);
     QFETCH(QString, opened);
     QFETCH(QString, where);
     if (!config.isEmpty())
         QVERIFY(test::writeFile(QStringLiteral("tvx.cfg"), config));
     QVERIFY(test::writeFile(QStringLiteral("mylink"), ""));
     CaptureOptions options;
-    if (!arguments.at(0).isEmpty())
-        options.port = qint16(arguments.at(0).toInt());
-    options.device = arguments.at(1);
+    options.device = device;
     CaptureRun &run = makeRun(options, StatusLine::Mode::Live);
     run.start();
     QVERIFY(!run.isOver());
@@ -250,29 +244,16 @@ void TestCaptureRun::transmissionJustBeforeTheWaitEnds()
     QCOMPARE(fileContent(readingFiles().constFirst()), readingfile::format(sent));
 }
 
-// On a terminal the open status line is ended before the error, so that both stay readable.
-void TestCaptureRun::deviceLostWhileWaiting_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("to a log") << int(StatusLine::Mode::Final) << "";
-    QTest::newRow("on a terminal")
-        << int(StatusLine::Mode::Live) << "\r\x1b[KCOM1 (/dev/fake1): waiting for a transmission\n";
-}
-
 void TestCaptureRun::deviceLostWhileWaiting()
 {
-    QFETCH(int, mode);
-    QFETCH(QString, shown);
-    CaptureRun &run = makeRun(CaptureOptions(), StatusLine::Mode(mode));
+    CaptureRun &run = makeRun(CaptureOptions());
     run.start();
     m_comm->loseDevice();
     QVERIFY(run.isOver());
     QCOMPARE(run.status(), int(Incomplete));
     QCOMPARE(QString::fromUtf8(m_stderr),
-             shown + QStringLiteral("tarvix-capture: COM1 (/dev/fake1): device removed\n"
-                                    "tarvix-capture: the device was lost before a transmission "
-                                    "started\n"));
+             QStringLiteral("tarvix-capture: COM1 (/dev/fake1): device removed\n"
+                            "tarvix-capture: the device was lost before a transmission started\n"));
     QVERIFY(readingFiles().isEmpty());
 }
 
@@ -288,6 +269,10 @@ void TestCaptureRun::liveLine()
              QStringLiteral("\r\x1b[KCOM1 (/dev/fake1): receiving, 5 bytes in 0.0 s"));
     const QRegularExpression later(QStringLiteral("receiving, 5 bytes in (0\\.[4-9]|1\\.\\d) s$"));
     QTRY_VERIFY_WITH_TIMEOUT(later.match(QString::fromUtf8(m_stderr)).hasMatch(), 2000);
+    // An error ends the open line first, so that both stay readable.
+    m_comm->loseDevice();
+    QVERIFY2(m_stderr.contains(" s\ntarvix-capture: COM1 (/dev/fake1): device removed\n"),
+             m_stderr.constData());
     run.interrupt();
 }
 
