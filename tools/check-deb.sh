@@ -85,6 +85,27 @@ fi
 grep -qx /usr/share/man/man1/tarvix-capture.1.gz "$scratch/files" ||
     fail "the package lacks the manual page of tarvix-capture"
 
+step "the capture station: the unit, its user and the udev rule example"
+dpkg-deb -c "$deb" | awk '{ print $6 }' >"$scratch/contents"
+unit=/usr/lib/systemd/system/tarvix-capture@.service
+for path in "$unit" /usr/lib/sysusers.d/tarvix.conf /usr/share/doc/tarvix/examples/99-tarvix-capture.rules; do
+    grep -qx ".$path" "$scratch/contents" || fail "the package lacks $path"
+done
+# shellcheck disable=SC2016 # the unit's own variable
+grep -qx 'ExecStart=/usr/bin/tarvix-capture --device /%I --dir ${STATE_DIRECTORY} --count 0 --quiet' "$unit" ||
+    fail "the unit does not run the installed tarvix-capture: $(grep '^ExecStart=' "$unit")"
+getent passwd tarvix >/dev/null || fail "the package made no user tarvix"
+if find /etc/systemd -name 'tarvix-capture@*' 2>/dev/null | grep -q .; then
+    fail "the package enabled a station by itself"
+fi
+if command -v systemd-analyze >/dev/null; then
+    cp "$unit" "$scratch/tarvix-capture@dev-ttyS0.service"
+    systemd-analyze verify "$scratch/tarvix-capture@dev-ttyS0.service" ||
+        fail "systemd-analyze verify refuses an instance of the unit"
+    systemd-analyze security --offline=yes --no-pager "$scratch/tarvix-capture@dev-ttyS0.service" |
+        grep 'Overall exposure level'
+fi
+
 step "the installed program, with the project folder hidden"
 mkdir -p "$scratch/e2e/tests/e2e" "$scratch/e2e/src/port" "$scratch/e2e/src/files"
 cp "$project"/tests/e2e/{e2e.sh,session.sh} "$scratch/e2e/tests/e2e/"

@@ -1,6 +1,8 @@
 #include "capture_options.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -22,7 +24,9 @@ QString helpText()
         "\n"
         "Options:\n"
         "  --port N        Opens COM N (default: the port number in ./tvx.cfg, else 1).\n"
-        "  --device PATH   Opens this device instead, e.g. /dev/ttyUSB0.\n"
+        "  --device PATH   Opens this device instead, e.g. /dev/ttyUSB0; a relative\n"
+        "                  PATH is taken from the current folder, and a bare name\n"
+        "                  that is not there from /dev (ttyUSB0).\n"
         "  --out FILE      Writes the capture to FILE, replacing it as a whole;\n"
         "                  --out - writes the raw bytes to standard output.\n"
         "  --dir FOLDER    Writes each capture to FOLDER as readings-YYYYMMDD-HHMMSS.dat,\n"
@@ -181,6 +185,15 @@ ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString
     }
     options.quiet = parser.isSet(quiet);
     return result;
+}
+
+QString devicePath(const QString &given)
+{
+    if (QDir::isAbsolutePath(given))
+        return given;
+    if (given.contains(QLatin1Char('/')) || QFileInfo::exists(given))
+        return QFileInfo(given).absoluteFilePath();
+    return QStringLiteral("/dev/") + given;
 }
 
 } // namespace tvx

@@ -43,4 +43,9 @@ struct ToolCommandLine {
 // usage error whose text names the problem and points at --help.
 ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString &version);
 
+// The device that --device names, as a path to open: an absolute path as it is; a path with a
+// slash, or a name that exists in the current folder, relative to the current folder; any
+// other bare name (ttyUSB0) the device of that name under /dev.
+QString devicePath(const QString &given);
+
 } // namespace tvx

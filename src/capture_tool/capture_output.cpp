@@ -1,6 +1,7 @@
 #include "capture_output.h"
 
 #include "files/reading_file.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,18 +27,6 @@ CaptureOutput::Result written(const QString &where)
     return result;
 }
 
-QString folderProblem(const QString &folder)
-{
-    const QFileInfo info(folder);
-    if (!info.exists())
-        return QStringLiteral("there is no such folder");
-    if (!info.isDir())
-        return QStringLiteral("it is not a folder");
-    if (!info.isWritable())
-        return QStringLiteral("the folder is not writable");
-    return QString();
-}
-
 } // namespace
 
 QString CaptureOutput::readingFileName(const QDateTime &startedAt, int attempt)
@@ -54,13 +43,14 @@ bool CaptureOutput::check(QString *reason) const
     case OutputKind::StandardOutput:
         return true;
     case OutputKind::Folder:
-        problem = folderProblem(m_path);
+        problem = folderWriteProblem(m_path);
         if (!problem.isEmpty())
             *reason = QStringLiteral("cannot write to %1: %2").arg(m_path, problem);
         break;
     case OutputKind::File:
-        problem = QFileInfo(m_path).isDir() ? QStringLiteral("it is a folder")
-                                            : folderProblem(QFileInfo(m_path).absolutePath());
+        // The write's own rules: a writable file in a folder that takes no new file passes,
+        // as the write overwrites it in place.
+        problem = writeProblem(m_path);
         if (!problem.isEmpty())
             *reason = QStringLiteral("cannot write %1: %2").arg(m_path, problem);
         break;

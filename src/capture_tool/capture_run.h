@@ -69,6 +69,7 @@ private:
     void end(int status);
 
     QString where() const;
+    QString named(const QString &message) const;
     QString prefix() const;
     QString bytesAndTime();
 

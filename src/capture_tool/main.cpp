@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -32,6 +33,10 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // A closed pipe on standard output (| head) is a failed write like any other: the run ends
+    // with its status and a message, the port closed and its lock file removed, instead of the
+    // signal killing the program with both held.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     const tvx::CaptureOptions &options = commandLine.options;
     const tvx::StatusLine::Mode mode = options.quiet              ? tvx::StatusLine::Mode::Quiet

@@ -10,8 +10,33 @@
 
 namespace tvx {
 
+namespace {
+
+bool fail(QString *reason, const QString &why)
+{
+    if (reason)
+        *reason = why;
+    return false;
+}
+
+// Looked at through a symbolic link, as the write goes through it. Only the file's status is
+// read (stat): opening a named pipe would wait for a reader.
+bool isOtherThanRegularFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile();
+}
+
+const QString NotRegularFile = QStringLiteral("not a regular file");
+
+} // namespace
+
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason)
 {
+    // Renaming over a folder, a pipe or a device would destroy it (as root even /dev/null), and
+    // writing into one would block or send the reading somewhere it is not kept.
+    if (isOtherThanRegularFile(path))
+        return fail(reason, NotRegularFile);
     QSaveFile file(path);
     // A folder that refuses new files (a shared folder holding a file prepared for the user)
     // leaves no way to replace the file; it is then truncated and written in place, which
@@ -45,14 +70,32 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     return true;
 }
 
-namespace {
-
-bool fail(QString *reason, const QString &why)
+QString folderWriteProblem(const QString &folder)
 {
-    if (reason)
-        *reason = why;
-    return false;
+    const QFileInfo info(folder);
+    if (!info.exists())
+        return QStringLiteral("there is no such folder");
+    if (!info.isDir())
+        return QStringLiteral("it is not a folder");
+    if (!info.isWritable())
+        return QStringLiteral("the folder is not writable");
+    return QString();
 }
+
+QString writeProblem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (!info.isFile())
+            return NotRegularFile;
+        return info.isWritable() ? QString() : QStringLiteral("the file is not writable");
+    }
+    // A link to a file yet to be made: the new file goes where the link points.
+    const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath());
+    return folderWriteProblem(target.absolutePath());
+}
+
+namespace {
 
 QString tooLong(qint64 size, qint64 maxSize)
 {

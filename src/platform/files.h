@@ -9,11 +9,22 @@
 namespace tvx {
 
 // Replaces the file at path by exactly these bytes, or leaves it as it was: a failed write
-// (folder missing or read-only, disk full, a folder in the way) never leaves a truncated file.
-// Where the folder refuses a new file but the file itself may be written, it is overwritten in
-// place instead (owner, inode and hard links kept); only then can a failed write leave it cut.
+// (folder missing or read-only, disk full) never leaves a truncated file. Where the folder
+// refuses a new file but the file itself may be written, it is overwritten in place instead
+// (owner, inode and hard links kept); only then can a failed write leave it cut. A symbolic
+// link stays a link: the file it names is written. Something in the file's place that is not a
+// regular file (a folder, a named pipe, a device, a socket) is neither replaced nor opened.
 // On failure returns false and, when reason is given, the system's explanation.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
+
+// Why writeFileAtomically() could not write path, as far as looking tells (nothing is opened
+// or created): something that is not a regular file in its place, a file that may not be
+// written, or, for a new file, a folder that is missing or takes no new file. Empty when the
+// write may go ahead; a writable file in a folder that takes no new file is written in place.
+QString writeProblem(const QString &path);
+
+// Why no new file can be created in folder, as far as looking tells; empty when it can.
+QString folderWriteProblem(const QString &folder);
 
 // Reads the whole regular file at path into bytes. A file longer than maxSize is refused
 // before anything is read; on failure bytes is left as it was and reason says why.

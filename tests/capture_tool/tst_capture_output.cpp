@@ -4,10 +4,13 @@
 #include "capture_tool/capture_output.h"
 #include "files/reading_file.h"
 #include "support/file_bytes.h"
+#include "support/system_fixtures.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace tvx;
 using test::fileContent;
@@ -27,6 +30,7 @@ private Q_SLOTS:
     void newFileBesideExisting_data();
     void newFileBesideExisting();
     void everyNameTaken();
+    void failedWriteGivesUpItsName();
     void check_data();
     void check();
 
@@ -107,6 +111,22 @@ void TestCaptureOutput::everyNameTaken()
     QCOMPARE(output.write("new", Start).where, QStringLiteral("readings-20240307-150409-1000.dat"));
 }
 
+void TestCaptureOutput::failedWriteGivesUpItsName()
+{
+    CaptureOutput output(OutputKind::Folder, QStringLiteral("."));
+    CaptureOutput::Result result;
+    {
+        test::FileSizeLimit limit(1024); // the disk fills up part of the way through
+        result = output.write(QByteArray(4096, 'f'), Start);
+    }
+    QVERIFY(!result.written);
+    QCOMPARE(result.reason,
+             QStringLiteral("cannot write readings-20240307-150409.dat: File too large"));
+    QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
+// Looked at as an ordinary user: only then do permissions tell.
 void TestCaptureOutput::check_data()
 {
     QTest::addColumn<int>("kind");
@@ -120,14 +140,30 @@ void TestCaptureOutput::check_data()
                                     << "cannot write to missing: there is no such folder";
     QTest::newRow("a file as folder") << folder << "plain.txt"
                                       << "cannot write to plain.txt: it is not a folder";
-    QTest::newRow("file") << file << "r.dat" << QString();
+    QTest::newRow("a folder that takes no file")
+        << folder << "locked"
+        << "cannot write to locked: the folder is not writable";
+    QTest::newRow("file") << file << "sub/r.dat" << QString();
     QTest::newRow("file in a missing folder")
         << file << "missing/r.dat"
         << "cannot write missing/r.dat: there is no such folder";
     QTest::newRow("file under a file") << file << "plain.txt/r.dat"
                                        << "cannot write plain.txt/r.dat: it is not a folder";
+    QTest::newRow("a new file in a folder that takes none")
+        << file << "locked/new.dat"
+        << "cannot write locked/new.dat: the folder is not writable";
+    // Written in place, as the Save window does.
+    QTest::newRow("a writable file in a folder that takes none")
+        << file << "locked/open.dat" << QString();
+    QTest::newRow("a file that may not be written")
+        << file << "locked/kept.dat"
+        << "cannot write locked/kept.dat: the file is not writable";
     QTest::newRow("a folder as file") << file << "sub"
-                                      << "cannot write sub: it is a folder";
+                                      << "cannot write sub: not a regular file";
+    QTest::newRow("a named pipe as file") << file << "pipe"
+                                          << "cannot write pipe: not a regular file";
+    QTest::newRow("a device as file") << file << "/dev/null"
+                                      << "cannot write /dev/null: not a regular file";
 }
 
 void TestCaptureOutput::check()
@@ -135,12 +171,25 @@ void TestCaptureOutput::check()
     QFETCH(int, kind);
     QFETCH(QString, path);
     QFETCH(QString, reason);
-    QVERIFY(QDir().mkdir(QStringLiteral("sub")));
-    QVERIFY(writeFile(QStringLiteral("plain.txt"), "plain"));
+    // Seen by an ordinary user, "." and "locked" take no new file.
+    QVERIFY(::chmod(".", 0755) == 0 && ::mkdir("sub", 0) == 0 && ::chmod("sub", 0777) == 0);
+    QVERIFY(writeFile(QStringLiteral("plain.txt"), "plain") && ::mkfifo("pipe", 0666) == 0);
+    QVERIFY(::mkdir("locked", 0755) == 0 && writeFile(QStringLiteral("locked/open.dat"), "open") &&
+            writeFile(QStringLiteral("locked/kept.dat"), "kept"));
+    QVERIFY(::chmod("locked/open.dat", 0666) == 0 && ::chmod("locked/kept.dat", 0444) == 0 &&
+            ::chmod("locked", 0555) == 0);
     QString found;
-    QCOMPARE(CaptureOutput(OutputKind(kind), path).check(&found), reason.isEmpty());
+    bool usable = false;
+    {
+        test::OrdinaryUser user;
+        if (!user.active())
+            QSKIP("cannot run as an ordinary user here, and root writes anywhere");
+        usable = CaptureOutput(OutputKind(kind), path).check(&found);
+    }
+    QCOMPARE(usable, reason.isEmpty());
     QCOMPARE(found, reason);
     QCOMPARE(fileContent(QStringLiteral("plain.txt")), QByteArray("plain")); // only looked at
+    QCOMPARE(fileContent(QStringLiteral("locked/open.dat")), QByteArray("open"));
 }
 
 QTEST_GUILESS_MAIN(TestCaptureOutput)

@@ -32,6 +32,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void portChoice_data();
+    void portChoice();
     void outputUnusableBeforeThePort();
     void captures_data();
     void captures();
@@ -91,6 +93,50 @@ QStringList TestCaptureRun::readingFiles() const
     return QDir().entryList({QStringLiteral("readings-*.dat")}, QDir::Files, QDir::Name);
 }
 
+// Which device the run opens, and how its lines name it.
+void TestCaptureRun::portChoice_data()
+{
+    QTest::addColumn<QByteArray>("config"); // tvx.cfg, none when empty
+    QTest::addColumn<QString>("device");    // --device
+    QTest::addColumn<QString>("opened");    // {cwd}: the working folder
+    QTest::addColumn<QString>("where");
+    const auto row = [](const char *name, const char *config, const char *device,
+                        const char *opened, const char *where) {
+        QTest::newRow(name) << QByteArray(config) << QString::fromUtf8(device)
+                            << QString::fromUtf8(opened) << QString::fromUtf8(where);
+    };
+    row("no tvx.cfg: COM1", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
+    row("tvx.cfg without a number: COM1", "abc\r\n", "", "/dev/fake1", "COM1 (/dev/fake1)");
+    row("--device over tvx.cfg", "3\r\n", "/dev/ttyUSB7", "/dev/ttyUSB7", "/dev/ttyUSB7");
+    row("--device, a name not here", "", "ttyUSB0", "/dev/ttyUSB0", "ttyUSB0");
+    row("--device, a name here", "", "mylink", "{cwd}/mylink", "mylink");
+    row("--device, a relative path", "", "sub/tty", "{cwd}/sub/tty", "sub/tty");
+}
+
+void TestCaptureRun::portChoice()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QString, device);
+    QFETCH(QString, opened);
+    QFETCH(QString, where);
+    if (!config.isEmpty())
+        QVERIFY(test::writeFile(QStringLiteral("tvx.cfg"), config));
+    QVERIFY(test::writeFile(QStringLiteral("mylink"), ""));
+    CaptureOptions options;
+    options.device = device;
+    CaptureRun &run = makeRun(options, StatusLine::Mode::Live);
+    run.start();
+    QVERIFY(!run.isOver());
+    // The port-opening procedure: the line settings and the receive threshold, nothing else.
+    QCOMPARE(m_comm->openedDevice(), opened.replace(QStringLiteral("{cwd}"), QDir::currentPath()));
+    QCOMPARE(m_comm->openedSettings().toString(), QStringLiteral("1200,N,8,1"));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("\r\x1b[K%1: waiting for a transmission").arg(where));
+    run.interrupt();
+    QCOMPARE(run.status(), int(AllWritten));
+}
+
 void TestCaptureRun::outputUnusableBeforeThePort()
 {
     CaptureOptions options;
@@ -128,9 +174,13 @@ void TestCaptureRun::captures()
     QSignalSpy written(&run, &CaptureRun::written);
     run.start();
     QList<QByteArray> sent;
+    QList<QStringList> startNames; // the names a capture that began at its first byte takes
     for (int i = 1; i <= 2; ++i) {
         sent << QByteArray(40 + i, char('0' + i));
+        const QDateTime before = QDateTime::currentDateTime();
         m_comm->feed(sent.last());
+        startNames << QStringList{CaptureOutput::readingFileName(before),
+                                  CaptureOutput::readingFileName(QDateTime::currentDateTime())};
         QTRY_COMPARE_WITH_TIMEOUT(written.count(), i, EndTimeout);
     }
     QVERIFY(!run.isOver());
@@ -142,6 +192,8 @@ void TestCaptureRun::captures()
     const QStringList names = readingFiles();
     QCOMPARE(names.size(), 2);
     for (int i = 0; i < 2; ++i) {
+        // Named by its start, not its end 1.3 s later.
+        QVERIFY2(startNames.at(i).contains(names.at(i)), qPrintable(names.at(i)));
         QCOMPARE(written.at(i).at(0).toString(), names.at(i));
         QCOMPARE(fileContent(names.at(i)), readingfile::format(sent.at(i)));
     }
@@ -217,6 +269,10 @@ void TestCaptureRun::liveLine()
              QStringLiteral("\r\x1b[KCOM1 (/dev/fake1): receiving, 5 bytes in 0.0 s"));
     const QRegularExpression later(QStringLiteral("receiving, 5 bytes in (0\\.[4-9]|1\\.\\d) s$"));
     QTRY_VERIFY_WITH_TIMEOUT(later.match(QString::fromUtf8(m_stderr)).hasMatch(), 2000);
+    // An error ends the open line first, so that both stay readable.
+    m_comm->loseDevice();
+    QVERIFY2(m_stderr.contains(" s\ntarvix-capture: COM1 (/dev/fake1): device removed\n"),
+             m_stderr.constData());
     run.interrupt();
 }
 

@@ -20,6 +20,9 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace tvx;
 
 namespace {
@@ -34,6 +37,7 @@ struct Case {
     int signal = 0;            // sent to the tool signalAtMs after its start
     int signalAtMs = 0;        //
     QString standardOutput;    // a file to write standard output to instead of a pipe
+    bool closedPipe = false;   // ... or a pipe nobody reads any more (| head -c 10)
     bool holdPort = false;     // another program holds the terminal
     int status = 0;            // the exit status
     QStringList files;         // what the run leaves in its folder, by name (templates)
@@ -63,6 +67,13 @@ QByteArray everyByteValue()
 QStringList words(const char *text)
 {
     return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// The lock file Qt keeps while the device is open.
+QString lockFileOf(const QString &device)
+{
+    return QStringLiteral("/run/lock/LCK..") +
+           QFileInfo(device).canonicalFilePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
 QStringList withDevice(QStringList texts, const QString &device)
@@ -149,10 +160,19 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
         tool.setStandardOutputFile(options.standardOutput);
     if (!errorFile.isEmpty())
         tool.setStandardErrorFile(errorFile);
+    int pipeEnds[2] = {-1, -1};
+    if (options.closedPipe) {
+        if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return Outcome();
+        ::close(pipeEnds[0]);
+        tool.setChildProcessModifier([end = pipeEnds[1]] { ::dup2(end, STDOUT_FILENO); });
+    }
     QSignalSpy finished(&tool, &QProcess::finished);
     QElapsedTimer clock;
     clock.start();
     tool.start(QStringLiteral(TARVIX_CAPTURE), arguments);
+    if (pipeEnds[1] >= 0)
+        ::close(pipeEnds[1]);
     Outcome outcome;
     if (!tool.waitForStarted())
         return outcome;
@@ -250,7 +270,7 @@ void TestCaptureTool::runs_data()
         c.status = 4;
         c.files = QStringList{QStringLiteral("{file}")};
         c.content = {c.sent + crlf};
-        c.err = QStringLiteral("tarvix-capture: COM1 ({dev}): {reason}\n"
+        c.err = QStringLiteral("tarvix-capture: {dev}: {reason}\n"
                                "tarvix-capture: the device was lost in the middle of a capture: "
                                "the 500 bytes received are written to {file}, incomplete\n");
         QTest::newRow("hang-up mid-capture") << c;
@@ -260,8 +280,7 @@ void TestCaptureTool::runs_data()
         c.sim = words("--delay 60000");
         c.tool = words("--device /nonexistent/ttyUSB0");
         c.status = 2;
-        c.err = QStringLiteral(
-            "tarvix-capture: COM1 (/nonexistent/ttyUSB0): No such file or directory\n");
+        c.err = QStringLiteral("tarvix-capture: /nonexistent/ttyUSB0: No such file or directory\n");
         QTest::newRow("a port that does not exist") << c;
     }
     {
@@ -270,7 +289,7 @@ void TestCaptureTool::runs_data()
         c.tool = words("--device {dev}");
         c.holdPort = true;
         c.status = 2;
-        c.err = QStringLiteral("tarvix-capture: COM1 ({dev}): Permission error while locking the "
+        c.err = QStringLiteral("tarvix-capture: {dev}: Permission error while locking the "
                                "device \u2014 is the port in use by another program?\n");
         QTest::newRow("a port another program holds") << c;
     }
@@ -340,6 +359,10 @@ void TestCaptureTool::runs_data()
         c.err = QStringLiteral(
             "tarvix-capture: cannot write to standard output: No space left on device\n");
         QTest::newRow("standard output full") << c;
+        c.standardOutput.clear();
+        c.closedPipe = true;
+        c.err = QStringLiteral("tarvix-capture: cannot write to standard output: Broken pipe\n");
+        QTest::newRow("standard output a closed pipe") << c;
     }
 }
 
@@ -365,6 +388,9 @@ void TestCaptureTool::runs()
             QStringLiteral("exit status %1, standard error:\n%2").arg(outcome.status).arg(err)));
     COMPARE_TEMPLATE(err, withDevice({run.err}, device).constFirst());
     QCOMPARE(outcome.out, run.out);
+    // The port is free for the next program whichever way the run ended.
+    if (!run.holdPort)
+        QVERIFY(!QFile::exists(lockFileOf(device)));
     if (run.maxMs) {
         QVERIFY2(outcome.ms >= run.minMs && outcome.ms < run.maxMs,
                  qPrintable(QStringLiteral("%1 ms").arg(outcome.ms)));

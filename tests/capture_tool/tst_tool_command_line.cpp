@@ -68,8 +68,12 @@ void TestToolCommandLine::options_data()
     row("--count 0 with --out -", "--out - --count 0",
         "port=- device= out=stdout:- count=0 wait=0 quiet=0");
     row("--wait 2.5", "--wait 2.5", "port=- device= out=folder:. count=1 wait=2500 quiet=0");
-    row("--wait 0.001, the shortest", "--wait 0.001",
+    row("--wait 0.001", "--wait 0.001", "port=- device= out=folder:. count=1 wait=1 quiet=0");
+    // Rounded up to whole milliseconds: never down to 0, which would wait for ever.
+    row("--wait 0.0001, rounded up", "--wait 0.0001",
         "port=- device= out=folder:. count=1 wait=1 quiet=0");
+    row("--wait 1.0001, rounded up", "--wait 1.0001",
+        "port=- device= out=folder:. count=1 wait=1001 quiet=0");
     row("--wait 2147483, the longest", "--wait 2147483",
         "port=- device= out=folder:. count=1 wait=2147483000 quiet=0");
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What `cmake --install` puts in place, checked in a scratch prefix: exactly the program,
-# tarvix-capture and its manual page, the simulator, the desktop entry and the icons, nothing
+# tarvix-capture and its manual page, the simulator, the desktop entry and the icons, the capture
+# station's unit (naming the installed tarvix-capture), its user and udev rule example, nothing
 # outside the prefix, an entry that desktop-file-validate accepts and names what is installed,
 # icons of their sizes, and a tarvix-capture that loads no widget or GUI library.
 #
@@ -33,6 +34,9 @@ cp "$build/install_manifest.txt" "$manifest"
     echo bin/tarvix-sim
     echo share/man/man1/tarvix-capture.1.gz
     echo share/applications/tarvix.desktop
+    echo "lib/systemd/system/tarvix-capture@.service"
+    echo lib/sysusers.d/tarvix.conf
+    echo share/doc/tarvix/examples/99-tarvix-capture.rules
     for size in "${sizes[@]}"; do
         echo "share/icons/hicolor/${size}x${size}/apps/tarvix.png"
     done
@@ -48,6 +52,11 @@ diff -u "$scratch/expected" "$scratch/installed" >&2 || fail "the installed file
 # Nothing more than the manifest says, either.
 (cd "$prefix" && find . -type f | sed 's|^\./||' | sort) >"$scratch/found"
 diff -u "$scratch/expected" "$scratch/found" >&2 || fail "files under the prefix differ"
+
+# The unit runs the tarvix-capture of this prefix, not of the build's default one.
+unit="$prefix/lib/systemd/system/tarvix-capture@.service"
+grep -q "^ExecStart=$prefix/bin/tarvix-capture --device /%I " "$unit" ||
+    fail "the unit runs $(sed -n 's/^ExecStart=//p' "$unit")"
 
 desktop="$prefix/share/applications/tarvix.desktop"
 if command -v desktop-file-validate >/dev/null; then

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace tvx;
@@ -45,6 +47,8 @@ private Q_SLOTS:
     void specialFilesAreRefused_data();
     void specialFilesAreRefused();
     void refusedRenameFailsTheSave();
+    void saveOverWhatIsThere_data();
+    void saveOverWhatIsThere();
 
 private:
     QString path(const char *name) const { return m_dir->filePath(QLatin1String(name)); }
@@ -213,6 +217,57 @@ void ReadingFileTest::refusedRenameFailsTheSave()
     QCOMPARE(fileContent(file), QByteArray("old\r\n"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList(QStringLiteral("r1.dat")));
+}
+
+// What stands at the target's place: a regular file behind a symbolic link is written and the
+// link kept; anything else is left exactly as it was, neither replaced nor opened.
+void ReadingFileTest::saveOverWhatIsThere_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("a regular file through a link") << int(S_IFREG) << true;
+    QTest::newRow("a named pipe") << int(S_IFIFO) << false;
+    QTest::newRow("a named pipe through a link") << int(S_IFIFO) << true;
+    QTest::newRow("a socket") << int(S_IFSOCK) << false;
+    QTest::newRow("a device") << int(S_IFCHR) << false;
+    QTest::newRow("a folder") << int(S_IFDIR) << false;
+}
+
+void ReadingFileTest::saveOverWhatIsThere()
+{
+    QFETCH(int, type);
+    QFETCH(bool, throughLink);
+    const QString real = path("real");
+    const QByteArray name = QFile::encodeName(real);
+    // The null device made here: a save that replaced it would destroy nothing of the system.
+    const int made = type == S_IFDIR ? ::mkdir(name.constData(), 0700)
+                                     : ::mknod(name.constData(), type | 0666, makedev(1, 3));
+    if (made != 0)
+        QSKIP("cannot make that kind of file here");
+    const QString target = throughLink ? path("link.dat") : real;
+    QVERIFY(!throughLink || QFile::link(real, target));
+    struct stat before {};
+    QVERIFY(::lstat(name.constData(), &before) == 0);
+    // A reader is there, so that a save that opened the pipe would fail this test, not hang it.
+    const int reader = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
+    QString reason;
+    const bool saved = readingfile::save(target, "abc", &reason);
+    ::close(reader);
+
+    struct stat after {};
+    QVERIFY(::lstat(name.constData(), &after) == 0);
+    QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+    QCOMPARE(after.st_ino == before.st_ino, type != S_IFREG); // a file is replaced as a whole
+    QCOMPARE(QFileInfo(target).symLinkTarget(), throughLink ? real : QString());
+    QCOMPARE(saved, type == S_IFREG);
+    QCOMPARE(reason, saved ? QString() : QStringLiteral("not a regular file"));
+    if (saved)
+        QCOMPARE(fileContent(real), QByteArray("abc\r\n"));
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(m_dir->path())
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+                 .size(),
+             throughLink ? 2 : 1);
 }
 
 QTEST_APPLESS_MAIN(ReadingFileTest)

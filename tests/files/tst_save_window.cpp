@@ -285,7 +285,7 @@ void SaveWindowTest::failedSaveKeepsEverything_data()
     QTest::newRow("folder removed meanwhile") << "data"
                                               << "r1.dat" << true << "No such file or directory";
     QTest::newRow("name is a folder") << ""
-                                      << "data" << false << "Filename refers to a directory";
+                                      << "data" << false << "not a regular file";
     QTest::newRow("empty name") << "data"
                                 << "" << false << "no file name was given";
     QTest::newRow("name in a missing folder")
