@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace tvx::configfile {
 
@@ -51,6 +52,10 @@ std::optional<qint16> parse(const QByteArray &content)
 
 std::optional<qint16> read(const QString &path)
 {
+    // A named pipe in its place would hold the start-up until something writes to it, and a
+    // device may never end: only a regular file (or a link to one) is read.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace tvx;
 
@@ -86,6 +89,12 @@ void TestConfigFile::readMissingFile()
 {
     QVERIFY(!configfile::read().has_value());
     QVERIFY(!QFile::exists(configfile::fileName())); // reading never creates it
+
+    // A named pipe with no writer is refused at once rather than waited on, and left alone.
+    QVERIFY(::mkfifo(QFile::encodeName(configfile::fileName()).constData(), 0600) == 0);
+    QVERIFY(!configfile::read().has_value());
+    QVERIFY(!QFileInfo(configfile::fileName()).isFile());
+    QVERIFY(QFile::remove(configfile::fileName()));
 }
 
 void TestConfigFile::writeBytes_data()
