@@ -19,8 +19,14 @@ void messageBox(QWidget *parent, const QString &text, const QString &title = app
 // The short system beep.
 void beep();
 
-// Shows a top-level window without blocking its owner and brings it to the front.
+// Shows a top-level window without blocking its owner, restores it when it is minimised and
+// brings it to the front with the keyboard focus.
 void showInFront(QWidget *window);
+
+// The frame of a window whose layout has one size: a title, a system menu, minimise and close
+// buttons, and no maximise button, which could only show the layout in a corner of a larger
+// window.
+void fixFrame(QWidget *window);
 
 } // namespace tvx
 
