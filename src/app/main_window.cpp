@@ -34,6 +34,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     // the reading area more lines; every other control keeps its place.
     setMinimumSize(size());
     setMaximumWidth(width());
+    withoutMaximise(this);
     m_readingMargin = m_ui->surface->minimumHeight() - m_ui->txtreading->geometry().bottom() - 1;
 
     // Right clicks on the window's own surface (the controls keep their own), and its height.

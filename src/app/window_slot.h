@@ -21,7 +21,7 @@ public:
             m_window = make();
             m_window->setAttribute(Qt::WA_DeleteOnClose);
             // Each of these windows has one size, the one its layout gives.
-            fixFrame(m_window);
+            withoutMaximise(m_window);
         }
         showInFront(m_window);
         return m_window;

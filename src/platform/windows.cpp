@@ -28,7 +28,7 @@ void showInFront(QWidget *window)
     window->activateWindow();
 }
 
-void fixFrame(QWidget *window)
+void withoutMaximise(QWidget *window)
 {
     window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

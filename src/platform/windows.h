@@ -23,10 +23,10 @@ void beep();
 // brings it to the front with the keyboard focus.
 void showInFront(QWidget *window);
 
-// The frame of a window whose layout has one size: a title, a system menu, minimise and close
-// buttons, and no maximise button, which could only show the layout in a corner of a larger
-// window.
-void fixFrame(QWidget *window);
+// A frame with a title, a system menu, minimise and close buttons and no maximise button: the
+// windows' layouts have one width, and a window that cannot fill the screen is not maximised
+// (window managers such as xfwm4 ignore the button then).
+void withoutMaximise(QWidget *window);
 
 } // namespace tvx
 

@@ -38,17 +38,20 @@ session_start()
 session_stop()
 {
     local pid
-    for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
+    for pid in "$session_program_pid" "$session_sim_pid" "$session_wm_pid" "$session_bus_pid" \
+        "$session_xvfb_pid"; do
         if [ -n "$pid" ]; then
             kill "$pid" 2>/dev/null || true
         fi
     done
-    for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
+    for pid in "$session_program_pid" "$session_sim_pid" "$session_wm_pid" "$session_bus_pid" \
+        "$session_xvfb_pid"; do
         if [ -n "$pid" ]; then
             wait "$pid" 2>/dev/null || true
         fi
     done
-    session_program_pid='' session_sim_pid='' session_xvfb_pid=''
+    session_program_pid='' session_sim_pid='' session_wm_pid='' session_bus_pid=''
+    session_xvfb_pid=''
 }
 
 # read_first_line <seconds> <command...>: starts the command in the background with its standard
@@ -91,6 +94,37 @@ xvfb_on_stdout()
 {
     exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>&1 >/dev/null \
         2>"$session_work/xvfb.log"
+}
+
+# A window manager as a desktop has one: xfwm4, with its focus-stealing prevention on, so that
+# a window comes to the front with the keyboard focus only when the program asks for it the way
+# the desktop standards want. xfwm4 keeps its settings in xfconf, which needs a D-Bus session:
+# the session gets a bus of its own, and the settings live in the working folder.
+# Needs: xfwm4, xfconf, dbus-daemon, wmctrl.
+session_wm_pid=
+session_bus_pid=
+
+start_wm()
+{
+    local bus
+    export XDG_CONFIG_HOME="$session_work/config" XDG_CACHE_HOME="$session_work/cache"
+    export NO_AT_BRIDGE=1
+    bus=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 \
+        2>"$session_work/bus.log") || fail "no D-Bus session: $(cat "$session_work/bus.log")"
+    export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
+    session_bus_pid=${bus##*$'\n'}
+    xfconf-query -c xfwm4 -p /general/prevent_focus_stealing -n -t bool -s true ||
+        fail "xfwm4's focus-stealing prevention could not be set"
+    xfwm4 --compositor=off >"$session_work/wm.log" 2>&1 &
+    session_wm_pid=$!
+    poll 20 "the window manager" wm_running
+    [ "$(xfconf-query -c xfwm4 -p /general/prevent_focus_stealing)" = true ] ||
+        fail "xfwm4 runs without its focus-stealing prevention"
+}
+
+wm_running()
+{
+    wmctrl -m | grep -qx 'Name: Xfwm4'
 }
 
 # start_sim [tarvix-sim options...]: the simulated instrument on a new pseudo-terminal; its
