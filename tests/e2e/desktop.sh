@@ -60,7 +60,7 @@ on_top()
     local width height under
     eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
     width=$WIDTH height=$HEIGHT
-    under=$(xdotool mousemove --sync --window "$1" $((width / 2)) $((height / 2)) \
+    under=$(xdotool mousemove --window "$1" $((width / 2)) $((height / 2)) \
         getmouselocation --shell | sed -n 's/^WINDOW=//p')
     [ "$under" = "$1" ]
 }

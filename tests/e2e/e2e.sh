@@ -6,7 +6,7 @@
 #     e2e.sh <case> <tarvix> <tarvix-sim> <source folder>
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
-# /usr/bin/tarvix, for example).
+# /usr/bin/tarvix, for example). TARVIX_E2E_WM=xfwm4 runs the case under that window manager.
 # Cases: command-line, start-up, capture-files, print, port-back, signals, ports. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
@@ -418,6 +418,7 @@ case_print()
 }
 
 require Xvfb xdotool xdpyinfo import
+[ "${TARVIX_E2E_WM:-}" != xfwm4 ] || require xfwm4 xfconf-query dbus-daemon wmctrl
 session_start "$program" "$sim"
 case "$case_name" in
 command-line) case_command_line ;;

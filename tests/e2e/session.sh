@@ -32,6 +32,10 @@ session_start()
     chmod 700 "$session_work/runtime"
     trap session_cleanup EXIT
     start_x
+    # TARVIX_E2E_WM=xfwm4: the same cases under a window manager.
+    if [ "${TARVIX_E2E_WM:-}" = xfwm4 ]; then
+        start_wm
+    fi
 }
 
 # Ends whatever the session started, by process id.
