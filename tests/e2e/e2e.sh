@@ -29,24 +29,6 @@ write_com1_cfg()
     printf '1\r\n\r\n' >"$1"
 }
 
-skip()
-{
-    if [ -n "${CI:-}" ]; then
-        echo "FAIL (CI): $*" >&2
-        exit 1
-    fi
-    echo "SKIP: $*"
-    exit 77
-}
-
-require()
-{
-    local tool
-    for tool in "$@"; do
-        command -v "$tool" >/dev/null || skip "$tool is not installed (make test-deps)"
-    done
-}
-
 # bytes_of <file>: its bytes in hexadecimal, for messages and comparisons.
 bytes_of()
 {

@@ -131,6 +131,25 @@ wm_running()
     wmctrl -m | grep -qx 'Name: Xfwm4'
 }
 
+# A case that cannot run here: skipped (status 77), or failed in CI, where CI is set.
+skip()
+{
+    if [ -n "${CI:-}" ]; then
+        echo "FAIL (CI): $*" >&2
+        exit 1
+    fi
+    echo "SKIP: $*"
+    exit 77
+}
+
+require()
+{
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed (make test-deps)"
+    done
+}
+
 # start_sim [tarvix-sim options...]: the simulated instrument on a new pseudo-terminal; its
 # device path ends in $sim_device.
 start_sim()
