@@ -8,7 +8,7 @@ BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-d
                  qt6-qpa-plugins fonts-liberation
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
                 poppler-utils imagemagick desktop-file-utils groff-base \
-                xfwm4 xfconf dbus-daemon wmctrl
+                xfwm4 xfconf dbus-daemon dbus-bin wmctrl
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 PACKAGE_PACKAGES = dpkg-dev file
 

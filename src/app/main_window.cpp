@@ -30,9 +30,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
     resize(sizeHint());
-    // The frame fits the layout: exactly as wide, and at least as tall. A taller window gives
-    // the reading area more lines; every other control keeps its place.
-    setMinimumSize(size());
+    // The frame fits the layout: exactly as wide, and at least as tall (the layout sees to
+    // that). A taller window gives the reading area more lines; every other control keeps its
+    // place.
     setMaximumWidth(width());
     withoutMaximise(this);
     m_readingMargin = m_ui->surface->minimumHeight() - m_ui->txtreading->geometry().bottom() - 1;

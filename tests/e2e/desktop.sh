@@ -290,7 +290,7 @@ case_frames()
     exit_program
 }
 
-require Xvfb xdotool xdpyinfo xprop import xfwm4 xfconf-query dbus-daemon wmctrl
+require Xvfb xdotool xdpyinfo xprop import xfwm4 xfconf-query dbus-daemon dbus-send wmctrl
 session_start "$program" "$sim"
 start_wm
 case "$case_name" in

@@ -400,7 +400,7 @@ case_print()
 }
 
 require Xvfb xdotool xdpyinfo import
-[ "${TARVIX_E2E_WM:-}" != xfwm4 ] || require xfwm4 xfconf-query dbus-daemon wmctrl
+[ "${TARVIX_E2E_WM:-}" != xfwm4 ] || require xfwm4 xfconf-query dbus-daemon dbus-send wmctrl
 session_start "$program" "$sim"
 case "$case_name" in
 command-line) case_command_line ;;

@@ -42,20 +42,18 @@ session_start()
 session_stop()
 {
     local pid
-    for pid in "$session_program_pid" "$session_sim_pid" "$session_wm_pid" "$session_bus_pid" \
-        "$session_xvfb_pid"; do
+    wm_stop
+    for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
         if [ -n "$pid" ]; then
             kill "$pid" 2>/dev/null || true
         fi
     done
-    for pid in "$session_program_pid" "$session_sim_pid" "$session_wm_pid" "$session_bus_pid" \
-        "$session_xvfb_pid"; do
+    for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
         if [ -n "$pid" ]; then
             wait "$pid" 2>/dev/null || true
         fi
     done
-    session_program_pid='' session_sim_pid='' session_wm_pid='' session_bus_pid=''
-    session_xvfb_pid=''
+    session_program_pid='' session_sim_pid='' session_xvfb_pid=''
 }
 
 # read_first_line <seconds> <command...>: starts the command in the background with its standard
@@ -104,9 +102,10 @@ xvfb_on_stdout()
 # a window comes to the front with the keyboard focus only when the program asks for it the way
 # the desktop standards want. xfwm4 keeps its settings in xfconf, which needs a D-Bus session:
 # the session gets a bus of its own, and the settings live in the working folder.
-# Needs: xfwm4, xfconf, dbus-daemon, wmctrl.
+# Needs: xfwm4, xfconf, dbus-daemon, dbus-send, wmctrl.
 session_wm_pid=
 session_bus_pid=
+session_xfconf_pid=
 
 start_wm()
 {
@@ -119,6 +118,10 @@ start_wm()
     session_bus_pid=${bus##*$'\n'}
     xfconf-query -c xfwm4 -p /general/prevent_focus_stealing -n -t bool -s true ||
         fail "xfwm4's focus-stealing prevention could not be set"
+    # The bus started the settings service for that; it is ended with the session.
+    session_xfconf_pid=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
+        string:org.xfce.Xfconf | awk '/uint32/ { print $2 }')
     xfwm4 --compositor=off >"$session_work/wm.log" 2>&1 &
     session_wm_pid=$!
     poll 20 "the window manager" wm_running
@@ -129,6 +132,31 @@ start_wm()
 wm_running()
 {
     wmctrl -m | grep -qx 'Name: Xfwm4'
+}
+
+# The settings service writes its files into the working folder until it has ended, so the
+# folder is removed only after that.
+wm_stop()
+{
+    local pid i
+    for pid in "$session_wm_pid" "$session_xfconf_pid"; do
+        if [ -n "$pid" ]; then
+            kill "$pid" 2>/dev/null || true
+        fi
+    done
+    if [ -n "$session_wm_pid" ]; then
+        wait "$session_wm_pid" 2>/dev/null || true
+    fi
+    if [ -n "$session_xfconf_pid" ]; then
+        for ((i = 0; i < 50; i++)); do
+            kill -0 "$session_xfconf_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+    fi
+    if [ -n "$session_bus_pid" ]; then
+        kill "$session_bus_pid" 2>/dev/null || true
+    fi
+    session_wm_pid='' session_xfconf_pid='' session_bus_pid=''
 }
 
 # A case that cannot run here: skipped (status 77), or failed in CI, where CI is set.
