@@ -30,8 +30,14 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
     resize(sizeHint());
+    // The frame fits the layout: exactly as wide, and at least as tall (the layout sees to
+    // that). A taller window gives the reading area more lines; every other control keeps its
+    // place.
+    setMaximumWidth(width());
+    withoutMaximise(this);
+    m_readingMargin = m_ui->surface->minimumHeight() - m_ui->txtreading->geometry().bottom() - 1;
 
-    // Right clicks on the window's own surface; the controls keep their own.
+    // Right clicks on the window's own surface (the controls keep their own), and its height.
     m_ui->surface->installEventFilter(this);
 
     connect(m_ui->Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
@@ -183,6 +189,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_ui->surface && event->type() == QEvent::Resize) {
+        QWidget *reading = m_ui->txtreading;
+        reading->resize(reading->width(), m_ui->surface->height() - reading->y() - m_readingMargin);
+    }
     if (watched == m_ui->surface && event->type() == QEvent::MouseButtonPress) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         // A press that a label passed on still counts as a press on that label.

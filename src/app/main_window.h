@@ -84,6 +84,8 @@ private:
     std::unique_ptr<ReadingView> m_view;
     std::unique_ptr<Capture> m_capture;
     bool m_startupFailed = false;
+    // Between the reading area's bottom and the surface's, whatever the window's height.
+    int m_readingMargin = 0;
     WindowSlot<PortSelectionWindow> m_portWindow;
     WindowSlot<OpenWindow> m_openWindow;
     WindowSlot<SaveWindow> m_saveWindow;

@@ -20,6 +20,8 @@ public:
         if (!m_window) {
             m_window = make();
             m_window->setAttribute(Qt::WA_DeleteOnClose);
+            // Each of these windows has one size, the one its layout gives.
+            withoutMaximise(m_window);
         }
         showInFront(m_window);
         return m_window;

@@ -20,9 +20,18 @@ void beep()
 
 void showInFront(QWidget *window)
 {
+    // A window left on the task bar comes back as it was before; raising and activating a
+    // minimised window would leave it on the task bar.
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void withoutMaximise(QWidget *window)
+{
+    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 }
 
 } // namespace tvx

@@ -19,8 +19,14 @@ void messageBox(QWidget *parent, const QString &text, const QString &title = app
 // The short system beep.
 void beep();
 
-// Shows a top-level window without blocking its owner and brings it to the front.
+// Shows a top-level window without blocking its owner, restores it when it is minimised and
+// brings it to the front with the keyboard focus.
 void showInFront(QWidget *window);
+
+// A frame with a title, a system menu, minimise and close buttons and no maximise button: the
+// windows' layouts have one width, and a window that cannot fill the screen is not maximised
+// (window managers such as xfwm4 ignore the button then).
+void withoutMaximise(QWidget *window);
 
 } // namespace tvx
 

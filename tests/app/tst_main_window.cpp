@@ -54,6 +54,11 @@ private Q_SLOTS:
     void popupOnSurfaceOnly_data();
     void popupOnSurfaceOnly();
     void portWindowOnce();
+    void frameFitsLayout_data();
+    void frameFitsLayout();
+    void windowFrames_data();
+    void windowFrames();
+    void shownAgainFromTaskBar();
 
 private:
     MainWindow *makeMain(const QByteArray *config);
@@ -393,6 +398,77 @@ void TestMainWindow::portWindowOnce()
     m_main->mnuport_Click();
     QVERIFY(m_main->portSelectionWindow() != first); // made afresh
     QVERIFY(m_main->portSelectionWindow()->isVisible());
+}
+
+// The window is as wide as its layout and at least as tall; a taller window gives the reading
+// area alone more lines.
+void TestMainWindow::frameFitsLayout_data()
+{
+    QTest::addColumn<QSize>("change"); // pixels asked for beyond the first size
+    QTest::addColumn<int>("growth");   // pixels the window and the reading area grow
+    QTest::newRow("taller") << QSize(0, 200) << 200;
+    QTest::newRow("one pixel taller") << QSize(0, 1) << 1;
+    QTest::newRow("wider") << QSize(1, 0) << 0;
+    QTest::newRow("narrower") << QSize(-1, 0) << 0;
+    QTest::newRow("shorter") << QSize(0, -1) << 0;
+}
+
+void TestMainWindow::frameFitsLayout()
+{
+    QFETCH(QSize, change);
+    QFETCH(int, growth);
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    const QSize first = m_main->size();
+    m_main->resize(first + change);
+    QCOMPARE(m_main->size(), first + QSize(0, growth));
+    QCOMPARE(test::twips(m_main->findChild<QWidget *>(QStringLiteral("txtreading"))),
+             QRect(1080, 600, 1695, 5655 + growth * 15));
+}
+
+// No window shows a maximise button: none can fill the screen. Only the main window can grow,
+// in height.
+void TestMainWindow::windowFrames_data()
+{
+    QTest::addColumn<QString>("window"); // empty: the main window
+    QTest::newRow("main") << "";
+    for (const char *name : {"frmoption", "frmopen", "frmsave", "frmhelp", "frmabout"})
+        QTest::newRow(name) << name;
+}
+
+void TestMainWindow::windowFrames()
+{
+    QFETCH(QString, window);
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    for (auto show :
+         {&MainWindow::mnuport_Click, &MainWindow::mnuopen_Click, &MainWindow::mnusave_Click,
+          &MainWindow::mnuhelp_Click, &MainWindow::mnuabout_Click})
+        (m_main.get()->*show)();
+    QWidget *widget = window.isEmpty() ? m_main.get() : m_main->findChild<QWidget *>(window);
+    const bool fixed = !window.isEmpty();
+    const Qt::WindowFlags buttons = Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
+                                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint;
+    QCOMPARE(widget->windowFlags() & buttons, buttons & ~Qt::WindowMaximizeButtonHint);
+    QCOMPARE(widget->minimumHeight() == widget->maximumHeight(), fixed);
+    QCOMPARE(widget->minimumWidth(), widget->maximumWidth());
+}
+
+// After Save's or the port window's Ok, a main window minimised to the task bar comes back with
+// the keyboard focus.
+void TestMainWindow::shownAgainFromTaskBar()
+{
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    m_main->mnuhelp_Click();
+    QVERIFY(QTest::qWaitForWindowActive(m_main->findChild<QWidget *>(QStringLiteral("frmhelp"))));
+    m_main->showMinimized();
+    m_main->showMain();
+    QVERIFY(!m_main->isMinimized());
+    QTRY_VERIFY(m_main->isActiveWindow());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -6,7 +6,7 @@
 #     e2e.sh <case> <tarvix> <tarvix-sim> <source folder>
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
-# /usr/bin/tarvix, for example).
+# /usr/bin/tarvix, for example). TARVIX_E2E_WM=xfwm4 runs the case under that window manager.
 # Cases: command-line, start-up, capture-files, print, port-back, signals, ports. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
@@ -27,24 +27,6 @@ open_ui="$sources/src/files/open_window.ui"
 write_com1_cfg()
 {
     printf '1\r\n\r\n' >"$1"
-}
-
-skip()
-{
-    if [ -n "${CI:-}" ]; then
-        echo "FAIL (CI): $*" >&2
-        exit 1
-    fi
-    echo "SKIP: $*"
-    exit 77
-}
-
-require()
-{
-    local tool
-    for tool in "$@"; do
-        command -v "$tool" >/dev/null || skip "$tool is not installed (make test-deps)"
-    done
 }
 
 # bytes_of <file>: its bytes in hexadecimal, for messages and comparisons.
@@ -418,6 +400,7 @@ case_print()
 }
 
 require Xvfb xdotool xdpyinfo import
+[ "${TARVIX_E2E_WM:-}" != xfwm4 ] || require xfwm4 xfconf-query dbus-daemon dbus-send wmctrl
 session_start "$program" "$sim"
 case "$case_name" in
 command-line) case_command_line ;;

@@ -32,12 +32,17 @@ session_start()
     chmod 700 "$session_work/runtime"
     trap session_cleanup EXIT
     start_x
+    # TARVIX_E2E_WM=xfwm4: the same cases under a window manager.
+    if [ "${TARVIX_E2E_WM:-}" = xfwm4 ]; then
+        start_wm
+    fi
 }
 
 # Ends whatever the session started, by process id.
 session_stop()
 {
     local pid
+    wm_stop
     for pid in "$session_program_pid" "$session_sim_pid" "$session_xvfb_pid"; do
         if [ -n "$pid" ]; then
             kill "$pid" 2>/dev/null || true
@@ -91,6 +96,86 @@ xvfb_on_stdout()
 {
     exec Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>&1 >/dev/null \
         2>"$session_work/xvfb.log"
+}
+
+# A window manager as a desktop has one: xfwm4, with its focus-stealing prevention on, so that
+# a window comes to the front with the keyboard focus only when the program asks for it the way
+# the desktop standards want. xfwm4 keeps its settings in xfconf, which needs a D-Bus session:
+# the session gets a bus of its own, and the settings live in the working folder.
+# Needs: xfwm4, xfconf, dbus-daemon, dbus-send, wmctrl.
+session_wm_pid=
+session_bus_pid=
+session_xfconf_pid=
+
+start_wm()
+{
+    local bus
+    export XDG_CONFIG_HOME="$session_work/config" XDG_CACHE_HOME="$session_work/cache"
+    export NO_AT_BRIDGE=1
+    bus=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 \
+        2>"$session_work/bus.log") || fail "no D-Bus session: $(cat "$session_work/bus.log")"
+    export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
+    session_bus_pid=${bus##*$'\n'}
+    xfconf-query -c xfwm4 -p /general/prevent_focus_stealing -n -t bool -s true ||
+        fail "xfwm4's focus-stealing prevention could not be set"
+    # The bus started the settings service for that; it is ended with the session.
+    session_xfconf_pid=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
+        string:org.xfce.Xfconf | awk '/uint32/ { print $2 }')
+    xfwm4 --compositor=off >"$session_work/wm.log" 2>&1 &
+    session_wm_pid=$!
+    poll 20 "the window manager" wm_running
+    [ "$(xfconf-query -c xfwm4 -p /general/prevent_focus_stealing)" = true ] ||
+        fail "xfwm4 runs without its focus-stealing prevention"
+}
+
+wm_running()
+{
+    wmctrl -m | grep -qx 'Name: Xfwm4'
+}
+
+# The settings service writes its files into the working folder until it has ended, so the
+# folder is removed only after that.
+wm_stop()
+{
+    local pid i
+    for pid in "$session_wm_pid" "$session_xfconf_pid"; do
+        if [ -n "$pid" ]; then
+            kill "$pid" 2>/dev/null || true
+        fi
+    done
+    if [ -n "$session_wm_pid" ]; then
+        wait "$session_wm_pid" 2>/dev/null || true
+    fi
+    if [ -n "$session_xfconf_pid" ]; then
+        for ((i = 0; i < 50; i++)); do
+            kill -0 "$session_xfconf_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+    fi
+    if [ -n "$session_bus_pid" ]; then
+        kill "$session_bus_pid" 2>/dev/null || true
+    fi
+    session_wm_pid='' session_xfconf_pid='' session_bus_pid=''
+}
+
+# A case that cannot run here: skipped (status 77), or failed in CI, where CI is set.
+skip()
+{
+    if [ -n "${CI:-}" ]; then
+        echo "FAIL (CI): $*" >&2
+        exit 1
+    fi
+    echo "SKIP: $*"
+    exit 77
+}
+
+require()
+{
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || skip "$tool is not installed (make test-deps)"
+    done
 }
 
 # start_sim [tarvix-sim options...]: the simulated instrument on a new pseudo-terminal; its
