@@ -31,9 +31,10 @@ bool PortLink::runProcedure(qint16 port)
                             m_comm.setRThreshold(ReceiveThreshold) && m_comm.setPortOpen(true));
 }
 
-bool PortLink::openPort()
+bool PortLink::openPort(Choice choice)
 {
-    ++m_userOpenings;
+    if (choice == Choice::Cancel || m_portNumber != m_comm.commPort())
+        ++m_abandonments;
     return runProcedure(m_portNumber);
 }
 

@@ -264,7 +264,8 @@ void TestPortSelection::cancelFailsSilently()
 {
     QVERIFY(openWindow());
     option(1)->click();
-    m_comm->setUnavailable(com(2)); // the saved port went away meanwhile
+    m_comm->loseDevice(); // the saved port went away meanwhile
+    m_comm->setUnavailable(com(2));
     test::ModalWatcher boxes;
     m_window->cmdcancel_Click();
     QTest::qWait(50);
@@ -323,6 +324,12 @@ void TestPortSelection::optionHintsNameTheDevices()
                             "Device or resource busy.\nAnother program holds the port: end it, "
                             "then choose Ok again."));
     QCOMPARE(option(1)->toolTip(), QStringLiteral("/dev/ttyS0 \u2014 built-in serial port"));
+    // Free again, the port opens, and its hint forgets the failure.
+    m_comm->setUnavailable(QStringLiteral("/dev/ttyUSB0"), false);
+    m_window->cmdok_Click();
+    QVERIFY(m_comm->portOpen());
+    QVERIFY(openWindow());
+    QCOMPARE(option(2)->toolTip(), QStringLiteral("/dev/ttyUSB0 \u2014 FT232R USB UART"));
     // An adapter plugged in while the window is open shows when the hint is next shown.
     m_comm->setPresentPorts({{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART")},
                              {QStringLiteral("/dev/ttyS0"), QString()},
