@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -10,6 +11,10 @@
 #include <cerrno>
 #include <iterator>
 #include <limits>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace tvx {
 
@@ -104,7 +109,12 @@ bool SerialControl::setPortOpen(bool open)
     if (open == m_open)
         return open ? fail(QStringLiteral("Port already open")) : true;
     if (!open) {
-        // Closing discards whatever still waits, as a fresh opening starts empty.
+        // Closing discards whatever still waits, as a fresh opening starts empty; a reader in
+        // the middle of a transmission takes it first, so that only what the device sends from
+        // now on is lost.
+        collectPending();
+        if (!m_buffer.isEmpty())
+            Q_EMIT aboutToClose();
         closeDevice();
         m_open = false;
         m_buffer.clear();
@@ -131,8 +141,14 @@ bool SerialControl::setPortOpen(bool open)
             QStringLiteral("COM%1 (%2): %3%4").arg(m_port).arg(device, m_openFailure.reason, hint));
     }
     m_device = device;
+    m_realDevice = realDevice(device);
     m_open = true;
     return true;
+}
+
+bool SerialControl::isOpenOn(const QString &device) const
+{
+    return m_open && !device.isEmpty() && realDevice(device) == m_realDevice;
 }
 
 QString SerialControl::deviceFor(qint16 port) const
@@ -251,6 +267,22 @@ SystemSerialControl::SystemSerialControl(QObject *parent)
 
 SystemSerialControl::~SystemSerialControl() = default;
 
+// Qt lets go of the device before it removes its lock file. A pseudo-terminal's name is free
+// once its last descriptor closes and goes to the next terminal made at once; an opening of
+// that one in the meantime would find the old lock standing and fail as busy. So the device is
+// held until its lock file is gone.
+static void closeHeld(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    const int held = port.isOpen() ? ::dup(port.handle()) : -1;
+    port.close();
+    if (held >= 0)
+        ::close(held);
+#else
+    port.close();
+#endif
+}
+
 static bool apply(QSerialPort &port, const LineSettings &s)
 {
     QSerialPort::Parity parity = QSerialPort::NoParity;
@@ -299,7 +331,7 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     }
     if (!apply(port, settings)) {
         failure->reason = port.errorString();
-        port.close();
+        closeHeld(port);
         return false;
     }
     return true;
@@ -307,7 +339,18 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
 
 void SystemSerialControl::closeDevice()
 {
-    m_device->port.close();
+    closeHeld(m_device->port);
+}
+
+void SystemSerialControl::collectPending()
+{
+    QSerialPort &port = m_device->port;
+    // What the terminal holds and Qt has not read yet; readyRead stays quiet meanwhile, as the
+    // port is on its way to being closed. At 1200 baud a few reads take everything.
+    const QSignalBlocker quiet(port);
+    for (int read = 0; read < 8 && port.waitForReadyRead(0); ++read) {
+    }
+    receivedQuietly(port.readAll());
 }
 
 bool SystemSerialControl::configureDevice(const LineSettings &settings, QString *reason)

@@ -80,6 +80,9 @@ public:
 
     // The device behind the open port, for messages ("/dev/ttyS0").
     QString deviceName() const { return m_device; }
+    // Whether the port is open on this device: by the same name, or by another that leads to
+    // the same real device.
+    bool isOpenOn(const QString &device) const;
 
     // What port numbers stand for on this machine, asked afresh each time: adapters come and go.
     PortMap portMap() const { return PortMap(presentPorts()); }
@@ -100,6 +103,9 @@ Q_SIGNALS:
     // The device went away while open (unplugged adapter, closed pseudo-terminal); the port is
     // closed already.
     void deviceLost(const QString &reason);
+    // The port is about to be closed with characters still waiting: the last moment to take
+    // them, as closing discards them.
+    void aboutToClose();
 
 protected:
     // The serial ports the machine has.
@@ -108,10 +114,15 @@ protected:
     virtual bool openDevice(const QString &device, const LineSettings &settings,
                             OpenFailure *failure) = 0;
     virtual void closeDevice() = 0;
+    // Hands over with received() what the device has received and not yet reported, without a
+    // notification; called before it is closed.
+    virtual void collectPending() {}
     virtual bool configureDevice(const LineSettings &settings, QString *reason) = 0;
 
     // Called by the device with bytes it received, in order.
     void received(const QByteArray &bytes);
+    // The same without the receive notification.
+    void receivedQuietly(const QByteArray &bytes) { m_buffer.append(bytes); }
     // Called by the device when it is gone; what was received before stays readable.
     void lost(const QString &reason);
     // Raises the notification for an event other than received characters.
@@ -124,6 +135,7 @@ private:
     qint16 m_port = 1;
     LineSettings m_settings;
     QString m_device;
+    QString m_realDevice; // m_device with every link followed
     DeviceResolver m_resolver;
     OpenFailure m_openFailure;
     bool m_open = false;
@@ -147,6 +159,7 @@ protected:
                     OpenFailure *failure) override;
     void closeDevice() override;
     bool configureDevice(const LineSettings &settings, QString *reason) override;
+    void collectPending() override;
 
 private:
     struct Device;

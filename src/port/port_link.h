@@ -33,7 +33,9 @@ public:
     };
 
     // Close the port if open, select the port number's port, apply the line settings, set the
-    // receive threshold and open. On failure the port is closed and failure() says why.
+    // receive threshold and open. On failure the port is closed and failure() says why. An open
+    // port that would only be closed and opened again on the same device stays open, its
+    // receive buffer untouched, with only the threshold set.
     bool openPort(Choice choice = Choice::Ok);
 
     // The same procedure for a port that was lost while open and has come back; not the

@@ -10,6 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 using namespace tvx;
 
 class TestSerialPort : public QObject {
@@ -35,6 +42,7 @@ private Q_SLOTS:
     void realPortMissingDeviceFails();
     void realPortHeldByOtherOpeningFails_data();
     void realPortHeldByOtherOpeningFails();
+    void realPortRemovesItsLockBeforeLettingGo();
     void lostDeviceReason_data();
     void lostDeviceReason();
     void realPortReceivesBytesExactly();
@@ -312,9 +320,19 @@ void TestSerialPort::closingDiscardsWaiting()
     test::FakeSerialControl comm;
     QVERIFY(comm.setPortOpen(true));
     comm.feed("stale");
+    // A reader is told in time to take what waits.
+    QByteArray taken;
+    int told = 0;
+    connect(&comm, &SerialControl::aboutToClose, this, [&] {
+        ++told;
+        taken = comm.input().value_or("<closed>");
+    });
     QVERIFY(comm.setPortOpen(false));
+    QCOMPARE(taken, QByteArray("stale"));
     QVERIFY(comm.setPortOpen(true));
     QCOMPARE(*comm.inBufferCount(), qint16(0));
+    QVERIFY(comm.setPortOpen(false)); // nothing waits: nobody is told
+    QCOMPARE(told, 1);
 }
 
 // --- real serial ports on pseudo-terminals ---------------------------------------------------
@@ -470,6 +488,43 @@ void TestSerialPort::realPortLostKeepsWhatArrived()
     QVERIFY(!comm.inBufferCount().has_value()); // closed and empty
     QTest::qWait(100);
     QCOMPARE(lost.count(), 1); // reported once, no storm of errors
+}
+
+// The lock file goes before the device is let go. A pseudo-terminal's name is free again once its
+// last descriptor closes, and the next terminal made gets it at once: made and opened in that
+// moment, it would be refused because of a lock that is about to go. A thread makes terminals
+// all the while and looks for the lock of each it gets under the watched name.
+void TestSerialPort::realPortRemovesItsLockBeforeLettingGo()
+{
+    std::atomic<int> watched{-1};
+    std::atomic<bool> done{false};
+    std::atomic<int> refused{0};
+    std::thread maker([&] {
+        while (!done) {
+            const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            int index = -1;
+            if (master >= 0 && ::ioctl(master, TIOCGPTN, &index) == 0 && index == watched) {
+                const QByteArray lock = "/run/lock/LCK..pts_" + QByteArray::number(index);
+                if (::access(lock.constData(), F_OK) == 0)
+                    ++refused;
+            }
+            if (master >= 0)
+                ::close(master);
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        test::PseudoTerminal pty;
+        SystemSerialControl comm;
+        comm.setDeviceResolver([&](qint16) { return pty.slavePath(); });
+        QVERIFY2(comm.setPortOpen(true), qPrintable(comm.errorString()));
+        watched = pty.slavePath().mid(QStringLiteral("/dev/pts/").size()).toInt();
+        pty.closeMaster(); // the program's descriptor is the terminal's last
+        QVERIFY(comm.setPortOpen(false));
+        watched = -1;
+    }
+    done = true;
+    maker.join();
+    QCOMPARE(refused.load(), 0);
 }
 
 QTEST_MAIN(TestSerialPort)
