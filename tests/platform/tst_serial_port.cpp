@@ -502,6 +502,11 @@ void TestSerialPort::realPortRemovesItsLockBeforeLettingGo()
         pty.closeMaster(); // the program's descriptor is the terminal's last
         QVERIFY(comm.setPortOpen(false));
         watched = -1;
+        // Let go for good: no descriptor of this process leads to the terminal any more.
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+            QVERIFY(!fd.symLinkTarget().startsWith(pty.slavePath() + QLatin1Char(' ')) &&
+                    fd.symLinkTarget() != pty.slavePath());
     }
     done = true;
     maker.join();
