@@ -14,6 +14,17 @@ Capture::Capture(SerialControl &comm, ReadingText &text, CaptureView &view, QObj
     m_flashTimer.setObjectName(QStringLiteral("Timer1"));
     m_flashTimer.setInterval(FlashMs);
     connect(&m_flashTimer, &QTimer::timeout, this, &Capture::Timer1_Timer);
+    connect(&m_comm, &SerialControl::aboutToClose, this, &Capture::takeWaiting);
+}
+
+void Capture::takeWaiting()
+{
+    // The port is closed under a running capture (another port chosen): what the old port
+    // received is part of this transmission.
+    if (!running())
+        return;
+    if (const std::optional<QByteArray> rest = m_comm.input())
+        m_text.append(*rest);
 }
 
 void Capture::Comm1_OnComm()

@@ -53,6 +53,7 @@ Q_SIGNALS:
 
 private:
     void capture();
+    void takeWaiting();
     void pass();
     void finish();
     void fail();

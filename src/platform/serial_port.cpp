@@ -2,16 +2,19 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
-#include <QRegularExpression>
 #include <QSerialPort>
-#include <QSerialPortInfo>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cerrno>
+#include <iterator>
 #include <limits>
-#include <tuple>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace tvx {
 
@@ -54,130 +57,14 @@ bool LineSettings::operator==(const LineSettings &o) const
 
 namespace {
 
-// A device name split for the natural order: "ttyUSB10" is ("ttyUSB", 10).
-struct NameOrder {
-    bool adapter;
-    QString stem;
-    qint64 number;
-    QString name;
-
-    explicit NameOrder(const QString &path)
-        : adapter(!PortMap::isBuiltIn(path)), name(QFileInfo(path).fileName())
-    {
-        qsizetype digits = name.size();
-        while (digits > 0 && name.at(digits - 1).isDigit())
-            --digits;
-        stem = name.left(digits);
-        number = digits < name.size() ? name.mid(digits).toLongLong() : -1;
-    }
-    bool operator<(const NameOrder &o) const
-    {
-        return std::tie(adapter, stem, number, name) <
-               std::tie(o.adapter, o.stem, o.number, o.name);
-    }
-};
-
-// Terminals that are not serial ports whatever a list says: pseudo-terminals and consoles.
-bool isTerminalOnly(const QString &path)
+// The device a name leads to, every link followed; the name itself when it leads nowhere.
+QString realDevice(const QString &device)
 {
-    static const QRegularExpression consoles(QStringLiteral("^(tty[0-9]*|console|ptmx)$"));
-    return path.startsWith(QLatin1String("/dev/pts/")) ||
-           consoles.match(QFileInfo(path).fileName()).hasMatch();
+    const QString real = QFileInfo(device).canonicalFilePath();
+    return real.isEmpty() ? device : real;
 }
 
 } // namespace
-
-PortMap::PortMap(QList<SerialDevice> present)
-{
-    for (SerialDevice &device : present) {
-        if (!device.stub && !isTerminalOnly(device.path))
-            m_ports.append(std::move(device));
-    }
-    std::stable_sort(m_ports.begin(), m_ports.end(),
-                     [](const SerialDevice &a, const SerialDevice &b) {
-                         return NameOrder(a.path) < NameOrder(b.path);
-                     });
-}
-
-bool PortMap::isBuiltIn(const QString &path)
-{
-    // The names the kernel's UART drivers give: PC 8250/16550, ARM PL011, Samsung, OMAP, i.MX,
-    // Tegra, Qualcomm, Xilinx, Amlogic, Marvell and NXP LPUART.
-    static const QRegularExpression uarts(
-        QStringLiteral("^tty(S|AMA|SAC|O|mxc|THS|MSM|PS|AML|MV|LP)[0-9]+$"));
-    return uarts.match(QFileInfo(path).fileName()).hasMatch();
-}
-
-QString PortMap::overrideVariable(qint16 port)
-{
-    return QStringLiteral("TARVIX_COM%1").arg(port);
-}
-
-std::optional<PortMap::Entry> PortMap::entry(qint16 port) const
-{
-    const QString variable = overrideVariable(port);
-    const QByteArray chosen = qgetenv(variable.toLatin1().constData());
-    if (!chosen.isEmpty()) {
-        // A stable name (/dev/serial/by-id/...) is described as the port it leads to.
-        const QString path = QString::fromLocal8Bit(chosen);
-        const QString target = QFileInfo(path).canonicalFilePath();
-        const auto known = std::find_if(m_ports.begin(), m_ports.end(), [&](const SerialDevice &d) {
-            return d.path == path || (!target.isEmpty() && d.path == target);
-        });
-        return Entry{path, known != m_ports.end() ? known->description : QString(), variable};
-    }
-#ifdef Q_OS_WIN
-    return Entry{QStringLiteral("COM%1").arg(port), QString(), QString()};
-#else
-    if (port < 1 || port > m_ports.size())
-        return std::nullopt;
-    const SerialDevice &device = m_ports.at(port - 1);
-    return Entry{device.path, device.description, QString()};
-#endif
-}
-
-QString PortMap::devicePath(qint16 port) const
-{
-    const std::optional<Entry> found = entry(port);
-    return found ? found->path : QString();
-}
-
-QList<qint16> PortMap::listedNumbers() const
-{
-    qint16 last = static_cast<qint16>(qMax<qsizetype>(4, m_ports.size()));
-    QList<qint16> numbers;
-    for (qint16 port = 1; port <= last; ++port)
-        numbers.append(port);
-    static const QRegularExpression variable(QStringLiteral("^TARVIX_COM([0-9]+)=."));
-    for (const QString &setting : QProcessEnvironment::systemEnvironment().toStringList()) {
-        const QRegularExpressionMatch match = variable.match(setting);
-        bool ok = false;
-        const int port = match.hasMatch() ? match.captured(1).toInt(&ok) : 0;
-        if (ok && port > last && port <= std::numeric_limits<qint16>::max())
-            numbers.append(static_cast<qint16>(port));
-    }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
-}
-
-QList<SerialDevice> systemSerialPorts()
-{
-    QList<SerialDevice> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        SerialDevice device{info.systemLocation(), info.description(), false};
-        if (device.description.isEmpty())
-            device.description = info.manufacturer();
-#ifdef Q_OS_LINUX
-        // The kernel says "0" (no UART) for a node it made without hardware; Qt can tell only
-        // when it may open the device, which an ordinary user may not.
-        QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(info.portName()));
-        if (type.open(QIODevice::ReadOnly))
-            device.stub = type.readAll().trimmed() == "0";
-#endif
-        ports.append(device);
-    }
-    return ports;
-}
 
 SerialControl::SerialControl(QObject *parent) : QObject(parent) {}
 
@@ -222,7 +109,12 @@ bool SerialControl::setPortOpen(bool open)
     if (open == m_open)
         return open ? fail(QStringLiteral("Port already open")) : true;
     if (!open) {
-        // Closing discards whatever still waits, as a fresh opening starts empty.
+        // Closing discards whatever still waits, as a fresh opening starts empty; a reader in
+        // the middle of a transmission takes it first, so that only what the device sends from
+        // now on is lost.
+        collectPending();
+        if (!m_buffer.isEmpty())
+            Q_EMIT aboutToClose();
         closeDevice();
         m_open = false;
         m_buffer.clear();
@@ -249,8 +141,14 @@ bool SerialControl::setPortOpen(bool open)
             QStringLiteral("COM%1 (%2): %3%4").arg(m_port).arg(device, m_openFailure.reason, hint));
     }
     m_device = device;
+    m_realDevice = realDevice(device);
     m_open = true;
     return true;
+}
+
+bool SerialControl::isOpenOn(const QString &device) const
+{
+    return m_open && !device.isEmpty() && realDevice(device) == m_realDevice;
 }
 
 QString SerialControl::deviceFor(qint16 port) const
@@ -327,6 +225,22 @@ void SerialControl::lost(const QString &reason)
     Q_EMIT deviceLost(m_error);
 }
 
+QString lostDeviceReason(const QString &systemWords)
+{
+    // A hang-up leaves whichever of these the last system call happened to set (a read that
+    // finds the line closed sets none at all): they tell nothing about the loss.
+    static const int noise[] = {0,      EIO,    ENXIO, ENODEV, ENOENT, EAGAIN,
+                                ENOTTY, EINVAL, EBADF, EPIPE,  EINTR};
+    const QString words = systemWords.trimmed();
+    QString text = QStringLiteral("the device was removed or hung up");
+    const bool saysNothing = words.isEmpty() || words == QLatin1String("Unknown error") ||
+                             std::any_of(std::begin(noise), std::end(noise),
+                                         [&](int code) { return words == qt_error_string(code); });
+    if (!saysNothing)
+        text += QStringLiteral(" (%1)").arg(words);
+    return text;
+}
+
 // --- the real port ---------------------------------------------------------------------------
 
 struct SystemSerialControl::Device {
@@ -345,13 +259,29 @@ SystemSerialControl::SystemSerialControl(QObject *parent)
             if (!port.isOpen() || (e != QSerialPort::ReadError && e != QSerialPort::ResourceError &&
                                    e != QSerialPort::UnknownError))
                 return;
-            const QString reason = port.errorString();
+            const QString reason = lostDeviceReason(port.errorString());
             received(port.readAll());
             lost(reason);
         });
 }
 
 SystemSerialControl::~SystemSerialControl() = default;
+
+// Qt lets go of the device before it removes its lock file. A pseudo-terminal's name is free
+// once its last descriptor closes and goes to the next terminal made at once; an opening of
+// that one in the meantime would find the old lock standing and fail as busy. So the device is
+// held until its lock file is gone.
+static void closeHeld(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    const int held = port.isOpen() ? ::dup(port.handle()) : -1;
+    port.close();
+    if (held >= 0)
+        ::close(held);
+#else
+    port.close();
+#endif
+}
 
 static bool apply(QSerialPort &port, const LineSettings &s)
 {
@@ -381,7 +311,11 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
                                      OpenFailure *failure)
 {
     QSerialPort &port = m_device->port;
-    port.setPortName(device);
+    // One device, one lock: Qt names its lock file in /run/lock after the device it opens, so a
+    // link (/dev/serial/by-id/..., a name of the user's own) is followed to the real device, and
+    // a second opening under another name finds the first one's lock, also for root, whom the
+    // exclusive open of a terminal does not stop.
+    port.setPortName(realDevice(device));
     port.setReadBufferSize(0); // unbounded: nothing is dropped while the program is busy
     if (!port.open(QIODevice::ReadWrite)) {
         failure->reason = port.errorString();
@@ -397,7 +331,7 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     }
     if (!apply(port, settings)) {
         failure->reason = port.errorString();
-        port.close();
+        closeHeld(port);
         return false;
     }
     return true;
@@ -405,7 +339,18 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
 
 void SystemSerialControl::closeDevice()
 {
-    m_device->port.close();
+    closeHeld(m_device->port);
+}
+
+void SystemSerialControl::collectPending()
+{
+    QSerialPort &port = m_device->port;
+    // What the terminal holds and Qt has not read yet; readyRead stays quiet meanwhile, as the
+    // port is on its way to being closed. At 1200 baud a few reads take everything.
+    const QSignalBlocker quiet(port);
+    for (int read = 0; read < 8 && port.waitForReadyRead(0); ++read) {
+    }
+    receivedQuietly(port.readAll());
 }
 
 bool SystemSerialControl::configureDevice(const LineSettings &settings, QString *reason)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "port_map.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -23,54 +25,9 @@ struct LineSettings {
     bool operator==(const LineSettings &other) const;
 };
 
-// A serial port the machine has: its device and what the system says of it.
-struct SerialDevice {
-    QString path;        // "/dev/ttyUSB0"
-    QString description; // "FT232R USB UART"; often empty for a built-in UART
-    // A UART node the kernel made with no hardware behind it (most PCs have /dev/ttyS0 to
-    // ttyS3 so, whether or not they have a serial port): never a port.
-    bool stub = false;
-};
-
-// The serial ports the machine has, as Qt's enumeration reports them (virtual consoles and
-// pseudo-terminals are not among them), with the UART nodes that have no hardware behind them
-// marked as stubs.
-QList<SerialDevice> systemSerialPorts();
-
-// What port numbers stand for on a machine with these serial ports. COM n is the device that
-// the environment variable TARVIX_COM<n> names when it is set (a simulator, an odd device);
-// otherwise COMn on Windows, and elsewhere the n-th present port in COM order: built-in UARTs
-// first (ttyS, ttyAMA, ...), then USB and other adapters (ttyACM, ttyUSB, ...), each group in
-// the natural order of the device names (ttyUSB2 before ttyUSB10).
-class PortMap {
-public:
-    // COM n's device, and how it came to be chosen.
-    struct Entry {
-        QString path;
-        QString description; // what the system says of it, empty when it says nothing
-        QString setBy;       // the environment variable that chose it, if one did
-    };
-
-    // Stubs, pseudo-terminals and virtual consoles among present are left out.
-    explicit PortMap(QList<SerialDevice> present);
-
-    static PortMap ofSystem() { return PortMap(systemSerialPorts()); }
-
-    // Nothing when no serial port stands behind the number.
-    std::optional<Entry> entry(qint16 port) const;
-    QString devicePath(qint16 port) const;
-
-    // The numbers worth showing a user: COM1 to COM4, every further present port, and every
-    // further number an environment variable maps.
-    QList<qint16> listedNumbers() const;
-
-    static QString overrideVariable(qint16 port);
-    // Built-in UARTs by the names their drivers give them; every other port is an adapter.
-    static bool isBuiltIn(const QString &path);
-
-private:
-    QList<SerialDevice> m_ports;
-};
+// What a user is told of a device that went away while open: one wording whatever error the
+// system happened to report last, with the system's words after it only when they say more.
+QString lostDeviceReason(const QString &systemWords);
 
 // The serial communications control: the property set the program relies on, over a device
 // supplied by a subclass. Every access reports failure to its caller (false or an empty
@@ -123,6 +80,9 @@ public:
 
     // The device behind the open port, for messages ("/dev/ttyS0").
     QString deviceName() const { return m_device; }
+    // Whether the port is open on this device: by the same name, or by another that leads to
+    // the same real device.
+    bool isOpenOn(const QString &device) const;
 
     // What port numbers stand for on this machine, asked afresh each time: adapters come and go.
     PortMap portMap() const { return PortMap(presentPorts()); }
@@ -143,6 +103,9 @@ Q_SIGNALS:
     // The device went away while open (unplugged adapter, closed pseudo-terminal); the port is
     // closed already.
     void deviceLost(const QString &reason);
+    // The port is about to be closed with characters still waiting: the last moment to take
+    // them, as closing discards them.
+    void aboutToClose();
 
 protected:
     // The serial ports the machine has.
@@ -151,10 +114,15 @@ protected:
     virtual bool openDevice(const QString &device, const LineSettings &settings,
                             OpenFailure *failure) = 0;
     virtual void closeDevice() = 0;
+    // Hands over with received() what the device has received and not yet reported, without a
+    // notification; called before it is closed.
+    virtual void collectPending() {}
     virtual bool configureDevice(const LineSettings &settings, QString *reason) = 0;
 
     // Called by the device with bytes it received, in order.
     void received(const QByteArray &bytes);
+    // The same without the receive notification.
+    void receivedQuietly(const QByteArray &bytes) { m_buffer.append(bytes); }
     // Called by the device when it is gone; what was received before stays readable.
     void lost(const QString &reason);
     // Raises the notification for an event other than received characters.
@@ -167,6 +135,7 @@ private:
     qint16 m_port = 1;
     LineSettings m_settings;
     QString m_device;
+    QString m_realDevice; // m_device with every link followed
     DeviceResolver m_resolver;
     OpenFailure m_openFailure;
     bool m_open = false;
@@ -190,6 +159,7 @@ protected:
                     OpenFailure *failure) override;
     void closeDevice() override;
     bool configureDevice(const LineSettings &settings, QString *reason) override;
+    void collectPending() override;
 
 private:
     struct Device;

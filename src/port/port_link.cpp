@@ -25,15 +25,22 @@ std::optional<SerialControl::OpenFailure> PortLink::lastFailure(qint16 port) con
 
 bool PortLink::runProcedure(qint16 port)
 {
+    // Closing a port only to open it again on the same device would throw away what waits in
+    // its receive buffer and whatever arrives meanwhile, in the middle of a transmission maybe.
+    if (m_comm.portOpen() && m_comm.commPort() == port && m_comm.settings() == lineSettings() &&
+        m_comm.isOpenOn(m_comm.deviceFor(port))) {
+        return report(port, m_comm.setRThreshold(ReceiveThreshold));
+    }
     if (m_comm.portOpen())
         m_comm.setPortOpen(false);
     return report(port, m_comm.setCommPort(port) && m_comm.setSettings(lineSettings()) &&
                             m_comm.setRThreshold(ReceiveThreshold) && m_comm.setPortOpen(true));
 }
 
-bool PortLink::openPort()
+bool PortLink::openPort(Choice choice)
 {
-    ++m_userOpenings;
+    if (choice == Choice::Cancel || m_portNumber != m_comm.commPort())
+        ++m_abandonments;
     return runProcedure(m_portNumber);
 }
 

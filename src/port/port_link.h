@@ -26,10 +26,17 @@ public:
     qint16 savedPortNumber() const { return m_savedPortNumber; }
     void setSavedPortNumber(qint16 port) { m_savedPortNumber = port; }
 
+    // The user's choices that run the port-opening procedure.
+    enum class Choice {
+        Ok,     // the port number marked
+        Cancel, // back to the saved port number
+    };
+
     // Close the port if open, select the port number's port, apply the line settings, set the
-    // receive threshold and open. On failure the port is closed and failure() says why. This is
-    // the user's choice (Ok, Cancel): userOpenings() counts it.
-    bool openPort();
+    // receive threshold and open. On failure the port is closed and failure() says why. An open
+    // port that would only be closed and opened again on the same device stays open, its
+    // receive buffer untouched, with only the threshold set.
+    bool openPort(Choice choice = Choice::Ok);
 
     // The same procedure for a port that was lost while open and has come back; not the
     // user's choice.
@@ -45,9 +52,10 @@ public:
     // tried.
     std::optional<SerialControl::OpenFailure> lastFailure(qint16 port) const;
 
-    // How often the user's choice has run the port-opening procedure. A lost port may be
-    // reopened behind the user's back only while this stays as it was when the port was lost.
-    quint64 userOpenings() const { return m_userOpenings; }
+    // How often the user has given up the port in force: Cancel, or Ok on another port. A lost
+    // port may be reopened behind the user's back only while this stays as it was when the port
+    // was lost; an Ok on that same port, even one that failed, keeps it wanted.
+    quint64 abandonments() const { return m_abandonments; }
 
 private:
     bool runProcedure(qint16 port);
@@ -58,7 +66,7 @@ private:
     qint16 m_savedPortNumber = 1;
     QString m_failure;
     QHash<qint16, SerialControl::OpenFailure> m_lastFailures;
-    quint64 m_userOpenings = 0;
+    quint64 m_abandonments = 0;
 };
 
 } // namespace tvx

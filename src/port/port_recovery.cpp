@@ -7,59 +7,102 @@
 
 namespace tvx {
 
+namespace {
+
+// How deep a chain of links is followed (the system itself gives up at 40).
+constexpr int MaxLinks = 8;
+
+// The folder that holds path, or the nearest folder above it that exists.
+QString nearestFolder(const QString &path)
+{
+    QString folder = QFileInfo(path).absolutePath();
+    while (!QFileInfo(folder).isDir() && folder != QFileInfo(folder).absolutePath())
+        folder = QFileInfo(folder).absolutePath();
+    return folder;
+}
+
+} // namespace
+
 PortRecovery::PortRecovery(PortLink &link, QObject *parent) : QObject(parent), m_link(link)
 {
+    m_retry.setSingleShot(true);
     connect(&link.comm(), &SerialControl::deviceLost, this, &PortRecovery::portLost);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortRecovery::folderChanged);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortRecovery::check);
+    connect(&m_retry, &QTimer::timeout, this, &PortRecovery::check);
+}
+
+int PortRecovery::retryDelayMs(int retry)
+{
+    return retry < 3 ? FirstRetryMs << retry : RetryMs;
 }
 
 void PortRecovery::portLost()
 {
     m_device = m_link.comm().deviceName();
     m_port = m_link.comm().commPort();
-    m_userOpenings = m_link.userOpenings();
-    watchNearestFolder();
+    m_abandonments = m_link.abandonments();
+    m_retries = 0;
+    watchFolders();
 }
 
-void PortRecovery::folderChanged()
+void PortRecovery::check()
 {
     if (!waiting())
         return;
-    if (m_link.userOpenings() != m_userOpenings || m_link.comm().portOpen()) {
+    if (m_link.abandonments() != m_abandonments || m_link.comm().portOpen()) {
         stop();
         return;
     }
     // Only the device that was lost, and only while the port number still stands for it: with
     // another adapter plugged in meanwhile, the number may have moved to that one.
-    if (QFileInfo::exists(m_device) && m_link.comm().deviceFor(m_port) == m_device &&
-        m_link.reopenLostPort()) {
-        const QString message =
-            QStringLiteral("COM%1 (%2) is back; the port is open again").arg(m_port).arg(m_device);
-        stop();
-        Q_EMIT reopened(message);
-        return;
+    if (QFileInfo::exists(m_device) && m_link.comm().deviceFor(m_port) == m_device) {
+        if (m_link.reopenLostPort()) {
+            const QString message = QStringLiteral("COM%1 (%2) is back; the port is open again")
+                                        .arg(m_port)
+                                        .arg(m_device);
+            stop();
+            Q_EMIT reopened(message);
+            return;
+        }
+        // There, but not the program's to open yet: the system sets a new device's
+        // permissions a moment after making it, and another program may hold it briefly.
+        m_retry.start(retryDelayMs(m_retries++));
+    } else {
+        // Absent (or no longer behind the number): only the file system wakes the program.
+        m_retry.stop();
+        m_retries = 0;
     }
-    // Not there yet, or not yet the user's to open (the system sets a new device's permissions
-    // a moment after making it): the next change of the folder tells.
-    watchNearestFolder();
+    watchFolders();
 }
 
-void PortRecovery::watchNearestFolder()
+void PortRecovery::watchFolders()
 {
-    QString folder = QFileInfo(m_device).absolutePath();
-    while (!QFileInfo(folder).isDir() && folder != QFileInfo(folder).absolutePath())
-        folder = QFileInfo(folder).absolutePath();
+    // Along the chain of links as far as it goes now: a link that is gone comes back in its own
+    // folder first, and what it leads to matters only once it is there (watching a busy folder
+    // such as /dev/pts for a link that is gone would only wake the program for nothing).
+    QStringList folders;
+    QString path = m_device;
+    for (int depth = 0; depth <= MaxLinks; ++depth) {
+        const QString folder = nearestFolder(path);
+        if (!folders.contains(folder))
+            folders.append(folder);
+        const QFileInfo link(path);
+        if (!link.isSymLink())
+            break;
+        path = link.symLinkTarget();
+    }
     const QStringList watched = m_watcher.directories();
-    if (watched == QStringList{folder})
+    if (watched == folders)
         return;
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);
-    m_watcher.addPath(folder);
+    m_watcher.addPaths(folders);
 }
 
 void PortRecovery::stop()
 {
     m_device.clear();
+    m_retry.stop();
     const QStringList watched = m_watcher.directories();
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);

@@ -94,7 +94,7 @@ void PortSelectionWindow::cmdok_Click()
 void PortSelectionWindow::cmdcancel_Click()
 {
     m_link.setPortNumber(m_link.savedPortNumber());
-    if (!m_link.openPort()) {
+    if (!m_link.openPort(PortLink::Choice::Cancel)) {
         std::fprintf(stderr, "%s\n", qPrintable(m_link.failure()));
         showPortHints();
         return;

@@ -120,15 +120,11 @@ void TestPortReasons::deviceLost()
     test::StandardError standardError;
     pty.closeMaster(); // the USB adapter pulled out
     QTRY_VERIFY(!window.comm().portOpen());
-    // One line, naming the port and the system's reason. Which reason Qt gives depends on the
-    // system call that noticed the loss ("Invalid argument" here, "Input/output error" for a
-    // pulled adapter), so only its presence is pinned.
-    const QStringList lines = standardError.lines();
-    QCOMPARE(lines.size(), 1);
-    const QString head = QStringLiteral("COM1 (%1): ").arg(pty.slavePath());
-    QVERIFY2(lines.first().startsWith(head) && lines.first().size() > head.size() &&
-                 !lines.first().at(head.size()).isSpace(),
-             qPrintable(lines.first()));
+    // One line, naming the port, in one wording whatever error the system happened to report.
+    QCOMPARE(
+        standardError.lines(),
+        QStringList(
+            QStringLiteral("COM1 (%1): the device was removed or hung up").arg(pty.slavePath())));
 }
 
 QTEST_MAIN(TestPortReasons)

@@ -7,7 +7,7 @@
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
 # /usr/bin/tarvix, for example). TARVIX_E2E_WM=xfwm4 runs the case under that window manager.
-# Cases: command-line, start-up, capture-files, print, port-back, signals, ports. Exit status 0 passed, 1 failed, 77
+# Cases: command-line, start-up, capture-files, print, port-back, signals, ports, port-cancel. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
 
@@ -399,6 +399,29 @@ case_print()
     exit_program "$main"
 }
 
+# Cancel in the port selection window in the middle of a transmission, the port unchanged: the
+# port stays open under the running capture, which loses nothing; the saved file is the whole
+# transmission byte for byte.
+case_port_cancel()
+{
+    local run="$session_work/run" sent="$session_work/sent.txt" port
+    # About 1200 bytes: ten seconds at 1200 baud.
+    write_readings 60 "cancel-$$" >"$sent"
+    start_sim --file "$sent" --delay 1000
+    start_with_com1
+    poll 30 "a capture to start" reading_area_hidden "$main"
+    press "$main" alt+o Return
+    port=$(wait_window 'Port selection')
+    click_control "$port" "$port_ui" cmdcancel
+    wait_window_gone 'Port selection'
+    reading_area_hidden "$main" || fail "the capture was over before Cancel"
+    poll 60 "the capture to end" reading_area_shown "$main"
+    save_as "$main" readings.dat
+    { cat "$sent"; printf '\r\n'; } >"$session_work/expected.dat"
+    same_bytes "$session_work/expected.dat" "$run/readings.dat" "the capture with a Cancel in it"
+    exit_program "$main"
+}
+
 require Xvfb xdotool xdpyinfo import
 [ "${TARVIX_E2E_WM:-}" != xfwm4 ] || require xfwm4 xfconf-query dbus-daemon dbus-send wmctrl
 session_start "$program" "$sim"
@@ -410,6 +433,7 @@ print) case_print ;;
 port-back) case_port_back ;;
 signals) case_signals ;;
 ports) case_ports ;;
+port-cancel) case_port_cancel ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -1,11 +1,21 @@
 #include "platform/serial_port.h"
 #include "support/fake_serial_control.h"
+#include "support/file_bytes.h"
 #include "support/pseudo_terminal.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace tvx;
 
@@ -30,7 +40,11 @@ private Q_SLOTS:
     void noDeviceBehindTheNumber_data();
     void noDeviceBehindTheNumber();
     void realPortMissingDeviceFails();
-    void realPortHeldByOtherDescriptorFails();
+    void realPortHeldByOtherOpeningFails_data();
+    void realPortHeldByOtherOpeningFails();
+    void realPortRemovesItsLockBeforeLettingGo();
+    void lostDeviceReason_data();
+    void lostDeviceReason();
     void realPortReceivesBytesExactly();
     void realPortLostKeepsWhatArrived();
 };
@@ -72,25 +86,35 @@ void TestSerialPort::settingsParse()
         QVERIFY(!comm.errorString().isEmpty());
 }
 
-// Lists in the tables are written with commas. Present ports are "path" or "path|description",
-// a stub "!path"; overrides "n=path"; the expectation lists the devices of COM-1 to COM6, "-"
-// where there is none.
+// Lists in the tables are written with commas.
 static QStringList items(const QString &written)
 {
     return written.split(QLatin1Char(','), Qt::SkipEmptyParts);
 }
 
+// The serial ports as the enumeration of a machine reports them, judged against a sysfs folder
+// made for them. Each is "path|description|manufacturer" (the last two may be left out); its
+// sysfs type is 4 (a 16550 UART), 0 for a path written "!path" (a stub), and there is no type
+// at all for "?path".
 static QList<SerialDevice> devices(const QString &written)
 {
-    QList<SerialDevice> list;
+    QTemporaryDir sysfs;
+    QList<ReportedPort> reported;
     for (QString item : items(written)) {
-        const bool stub = item.startsWith(QLatin1Char('!'));
-        if (stub)
+        const QChar mark = item.at(0);
+        if (mark == QLatin1Char('!') || mark == QLatin1Char('?'))
             item.remove(0, 1);
-        list.append(
-            {item.section(QLatin1Char('|'), 0, 0), item.section(QLatin1Char('|'), 1), stub});
+        const QString path = item.section(QLatin1Char('|'), 0, 0);
+        const QString name = QFileInfo(path).fileName();
+        if (mark != QLatin1Char('?')) {
+            QDir(sysfs.path()).mkdir(name);
+            test::writeFile(sysfs.filePath(name + QStringLiteral("/type")),
+                            mark == QLatin1Char('!') ? "0\n" : "4\n");
+        }
+        reported.append({name, path, item.section(QLatin1Char('|'), 1, 1),
+                         item.section(QLatin1Char('|'), 2, 2)});
     }
-    return list;
+    return serialPortsOf(reported, sysfs.path());
 }
 
 // Sets TARVIX_COM<n> for the duration of a test and unsets it again.
@@ -116,59 +140,65 @@ private:
     QList<QByteArray> m_names;
 };
 
+// The enumeration as a user meets it: which device each number stands for, and what the
+// system says of it.
 void TestSerialPort::deviceMapping_data()
 {
     QTest::addColumn<QString>("present");
     QTest::addColumn<QString>("overrides");
-    QTest::addColumn<QString>("expected"); // COM-1 to COM6
-#ifdef Q_OS_WIN
-    QTest::newRow("COMn") << ""
-                          << ""
-                          << "-,-,COM1,COM2,COM3,COM4,COM5,COM6";
-    QTest::newRow("an override for COM0") << ""
-                                          << "0=COM9"
-                                          << "-,COM9,COM1,COM2,COM3,COM4,COM5,COM6";
-#else
+    QTest::addColumn<bool>("windows"); // Windows names the ports itself
+    // COM-1 to COM6, each "path|description" ("path" when nothing is said), "-" for none.
+    QTest::addColumn<QString>("expected");
     QTest::newRow("no serial port at all") << ""
-                                           << ""
-                                           << "-,-,-,-,-,-,-,-";
+                                           << "" << false << "-,-,-,-,-,-,-,-";
     QTest::newRow("built-in UARTs by number") << "/dev/ttyS1,/dev/ttyS0"
-                                              << ""
-                                              << "-,-,/dev/ttyS0,/dev/ttyS1,-,-,-,-";
-    QTest::newRow("stubs left out") << "!/dev/ttyS0,!/dev/ttyS1,/dev/ttyS2,!/dev/ttyS3,/dev/ttyUSB0"
-                                    << ""
-                                    << "-,-,/dev/ttyS2,/dev/ttyUSB0,-,-,-,-";
+                                              << "" << false << "-,-,/dev/ttyS0,/dev/ttyS1,-,-,-,-";
+    QTest::newRow("stubs left out, a port sysfs says nothing of kept")
+        << "!/dev/ttyS0,!/dev/ttyS1,/dev/ttyS2,!/dev/ttyS3,?/dev/ttyUSB0"
+        << "" << false << "-,-,/dev/ttyS2,/dev/ttyUSB0,-,-,-,-";
     QTest::newRow("built-in first, then adapters, natural order")
         << "/dev/ttyUSB10,/dev/ttyUSB2,/dev/ttyS10,/dev/ttyACM0,/dev/ttyS2,/dev/ttyAMA0"
-        << ""
+        << "" << false
         << "-,-,/dev/ttyAMA0,/dev/ttyS2,/dev/ttyS10,/dev/ttyACM0,/dev/ttyUSB2,/dev/ttyUSB10";
+    QTest::newRow("the product, else the manufacturer")
+        << "/dev/ttyUSB0|FT232R USB UART|FTDI,/dev/ttyUSB1||Prolific,/dev/ttyS0||"
+        << "" << false << "-,-,/dev/ttyS0,/dev/ttyUSB0|FT232R USB UART,/dev/ttyUSB1|Prolific,-,-,-";
     QTest::newRow("pseudo-terminals and consoles never")
         << "/dev/pts/3,/dev/ptmx,/dev/tty0,/dev/tty,/dev/console,/dev/ttyUSB0"
-        << ""
-        << "-,-,/dev/ttyUSB0,-,-,-,-,-";
-    QTest::newRow("an override wins over the enumeration") << "/dev/ttyS0,/dev/ttyUSB0"
-                                                           << "1=/dev/pts/7"
-                                                           << "-,-,/dev/pts/7,/dev/ttyUSB0,-,-,-,-";
+        << "" << false << "-,-,/dev/ttyUSB0,-,-,-,-,-";
+    QTest::newRow("an override wins over the enumeration")
+        << "/dev/ttyS0,/dev/ttyUSB0|Tarvix cable"
+        << "1=/dev/pts/7" << false << "-,-,/dev/pts/7,/dev/ttyUSB0|Tarvix cable,-,-,-,-";
     QTest::newRow("overrides fill gaps") << "/dev/ttyUSB0"
-                                         << "3=/tmp/instrument,6=/dev/ttyS0"
+                                         << "3=/tmp/instrument,6=/dev/ttyS0" << false
                                          << "-,-,/dev/ttyUSB0,-,/tmp/instrument,-,-,/dev/ttyS0";
-    QTest::newRow("an override for COM0") << "/dev/ttyS0"
-                                          << "0=/dev/pts/1"
-                                          << "-,/dev/pts/1,/dev/ttyS0,-,-,-,-,-";
-#endif
+    QTest::newRow("an override for COM0")
+        << "/dev/ttyS0"
+        << "0=/dev/pts/1" << false << "-,/dev/pts/1,/dev/ttyS0,-,-,-,-,-";
+    QTest::newRow("Windows names") << "/dev/ttyUSB0|FT232R USB UART"
+                                   << "" << true << "COM-1,COM0,COM1,COM2,COM3,COM4,COM5,COM6";
+    QTest::newRow("Windows names, an override")
+        << ""
+        << "2=COM9" << true << "COM-1,COM0,COM1,COM9,COM3,COM4,COM5,COM6";
 }
 
 void TestSerialPort::deviceMapping()
 {
     QFETCH(QString, present);
     QFETCH(QString, overrides);
+    QFETCH(bool, windows);
     QFETCH(QString, expected);
     const Overrides set(overrides);
-    const PortMap map(devices(present));
+    const PortMap map(devices(present),
+                      windows ? PortMap::Naming::Windows : PortMap::Naming::Enumerated);
     QStringList mapped;
     for (qint16 port = -1; port <= 6; ++port) {
-        const QString device = map.devicePath(port);
-        mapped.append(device.isEmpty() ? QStringLiteral("-") : device);
+        const std::optional<PortMap::Entry> entry = map.entry(port);
+        QString shown = entry ? entry->path : QStringLiteral("-");
+        if (entry && !entry->description.isEmpty())
+            shown += QLatin1Char('|') + entry->description;
+        mapped.append(shown);
+        QCOMPARE(map.devicePath(port), entry ? entry->path : QString());
     }
     QCOMPARE(mapped.join(QLatin1Char(',')), expected);
 }
@@ -183,6 +213,10 @@ void TestSerialPort::listedNumbers_data()
     QTest::newRow("five present") << 5 << "" << QList<qint16>{1, 2, 3, 4, 5};
     QTest::newRow("an override beyond")
         << 2 << "9=/dev/pts/2,3=/dev/pts/3" << QList<qint16>{1, 2, 3, 4, 9};
+    QTest::newRow("an override for COM4, the last of four")
+        << 0 << "4=/dev/pts/4" << QList<qint16>{1, 2, 3, 4};
+    QTest::newRow("an override for COM5, the last present")
+        << 5 << "5=/dev/pts/5,6=/dev/pts/6" << QList<qint16>{1, 2, 3, 4, 5, 6};
 }
 
 void TestSerialPort::listedNumbers()
@@ -194,7 +228,9 @@ void TestSerialPort::listedNumbers()
     QStringList ports;
     for (int n = 0; n < present; ++n)
         ports.append(QStringLiteral("/dev/ttyUSB%1").arg(n));
-    QCOMPARE(PortMap(devices(ports.join(QLatin1Char(',')))).listedNumbers(), listed);
+    QCOMPARE(
+        PortMap(devices(ports.join(QLatin1Char(','))), PortMap::Naming::Enumerated).listedNumbers(),
+        listed);
 }
 
 void TestSerialPort::overrideDescribedAsItsTarget()
@@ -206,7 +242,8 @@ void TestSerialPort::overrideDescribedAsItsTarget()
     QVERIFY(QFile(node).open(QIODevice::WriteOnly));
     QVERIFY(QFile::link(node, stable));
     const Overrides set(QStringLiteral("2=") + stable);
-    const PortMap map(devices(node + QStringLiteral("|FT232R USB UART")));
+    QList<SerialDevice> present{{node, QStringLiteral("FT232R USB UART")}};
+    const PortMap map(present, PortMap::Naming::Enumerated);
     const std::optional<PortMap::Entry> entry = map.entry(2);
     QVERIFY(entry);
     QCOMPARE(entry->path, stable);
@@ -342,20 +379,61 @@ void TestSerialPort::realPortMissingDeviceFails()
              qPrintable(comm.errorString()));
 }
 
-void TestSerialPort::realPortHeldByOtherDescriptorFails()
+// One device, one lock, whatever name each opening uses; root, whom the exclusive open of a
+// terminal does not stop, is held off by the lock file.
+void TestSerialPort::realPortHeldByOtherOpeningFails_data()
 {
+    QTest::addColumn<bool>("firstByLink");
+    QTest::addColumn<bool>("secondByLink");
+    QTest::newRow("by its name, then by a link") << false << true;
+    QTest::newRow("by a link, then by its name") << true << false;
+}
+
+void TestSerialPort::realPortHeldByOtherOpeningFails()
+{
+    QFETCH(bool, firstByLink);
+    QFETCH(bool, secondByLink);
     test::PseudoTerminal pty;
-    mapCom(1, pty.slavePath());
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("instrument"));
+    QVERIFY(QFile::link(pty.slavePath(), link));
     SystemSerialControl first;
+    first.setDeviceResolver([&](qint16) { return firstByLink ? link : pty.slavePath(); });
     QVERIFY2(first.setPortOpen(true), qPrintable(first.errorString()));
+    // The lock file names the real device, as every program that locks serial ports names it.
+    const QString lock = QStringLiteral("/run/lock/LCK..") +
+                         pty.slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    QVERIFY2(QFileInfo::exists(lock), qPrintable(lock));
     SystemSerialControl second;
+    second.setDeviceResolver([&](qint16) { return secondByLink ? link : pty.slavePath(); });
     QVERIFY(!second.setPortOpen(true));
     QVERIFY(!second.portOpen());
     // Busy, not forbidden: the reason does not send the user to the dialout group.
-    QVERIFY2(!second.errorString().contains(QStringLiteral("dialout")),
-             qPrintable(second.errorString()));
+    QCOMPARE(second.openFailure().kind, SerialControl::OpenFailure::Busy);
     QVERIFY(first.setPortOpen(false));
+    QVERIFY(!QFileInfo::exists(lock));
     QVERIFY2(second.setPortOpen(true), qPrintable(second.errorString())); // free again
+}
+
+void TestSerialPort::lostDeviceReason_data()
+{
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("expected");
+    const QString lost = QStringLiteral("the device was removed or hung up");
+    // What a hang-up leaves behind, depending on the last system call before it.
+    QTest::newRow("nothing") << "" << lost;
+    QTest::newRow("Input/output error") << "Input/output error" << lost;
+    QTest::newRow("Inappropriate ioctl") << "Inappropriate ioctl for device" << lost;
+    QTest::newRow("try again") << "Resource temporarily unavailable" << lost;
+    QTest::newRow("words that tell something")
+        << "Protocol error" << lost + QStringLiteral(" (Protocol error)");
+}
+
+void TestSerialPort::lostDeviceReason()
+{
+    QFETCH(QString, system);
+    QFETCH(QString, expected);
+    QCOMPARE(tvx::lostDeviceReason(system), expected);
 }
 
 void TestSerialPort::realPortReceivesBytesExactly()
@@ -391,6 +469,48 @@ void TestSerialPort::realPortLostKeepsWhatArrived()
     QVERIFY(!comm.inBufferCount().has_value()); // closed and empty
     QTest::qWait(100);
     QCOMPARE(lost.count(), 1); // reported once, no storm of errors
+}
+
+// The lock file goes before the device is let go. A pseudo-terminal's name is free again once its
+// last descriptor closes, and the next terminal made gets it at once: made and opened in that
+// moment, it would be refused because of a lock that is about to go. A thread makes terminals
+// all the while and looks for the lock of each it gets under the watched name.
+void TestSerialPort::realPortRemovesItsLockBeforeLettingGo()
+{
+    std::atomic<int> watched{-1};
+    std::atomic<bool> done{false};
+    std::atomic<int> refused{0};
+    std::thread maker([&] {
+        while (!done) {
+            const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            int index = -1;
+            if (master >= 0 && ::ioctl(master, TIOCGPTN, &index) == 0 && index == watched) {
+                const QByteArray lock = "/run/lock/LCK..pts_" + QByteArray::number(index);
+                if (::access(lock.constData(), F_OK) == 0)
+                    ++refused;
+            }
+            if (master >= 0)
+                ::close(master);
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        test::PseudoTerminal pty;
+        SystemSerialControl comm;
+        comm.setDeviceResolver([&](qint16) { return pty.slavePath(); });
+        QVERIFY2(comm.setPortOpen(true), qPrintable(comm.errorString()));
+        watched = pty.slavePath().mid(QStringLiteral("/dev/pts/").size()).toInt();
+        pty.closeMaster(); // the program's descriptor is the terminal's last
+        QVERIFY(comm.setPortOpen(false));
+        watched = -1;
+        // Let go for good: no descriptor of this process leads to the terminal any more.
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+            QVERIFY(!fd.symLinkTarget().startsWith(pty.slavePath() + QLatin1Char(' ')) &&
+                    fd.symLinkTarget() != pty.slavePath());
+    }
+    done = true;
+    maker.join();
+    QCOMPARE(refused.load(), 0);
 }
 
 QTEST_MAIN(TestSerialPort)

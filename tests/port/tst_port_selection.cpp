@@ -50,7 +50,7 @@ private Q_SLOTS:
     void okStoresAndOpens();
     void okOnBusyPort();
     void cancelAfterFailedOk();
-    void okOnOpenPortReopens();
+    void okOnOpenPortKeepsIt();
     void cancelFailsSilently();
     void secondShowKeepsSavedNumber();
     void unwritableConfigIsReportedAndPortStillOpens();
@@ -191,7 +191,7 @@ void TestPortSelection::cancelRestoresSavedPort()
     const int opens = m_comm->openCount();
     m_window->cmdcancel_Click();
     QCOMPARE(m_main->portLink().portNumber(), qint16(2));
-    QCOMPARE(m_comm->openCount(), opens + 1); // closed and opened again
+    QCOMPARE(m_comm->openCount(), opens); // the port in force was open all along
     QCOMPARE(m_comm->openedDevice(), com(2));
     QCOMPARE(m_comm->settings(), QStringLiteral("1200,N,8,1"));
     QCOMPARE(m_comm->rThreshold(), qint16(1));
@@ -249,22 +249,28 @@ void TestPortSelection::cancelAfterFailedOk()
     QVERIFY(!m_window->isVisible());
 }
 
-void TestPortSelection::okOnOpenPortReopens()
+void TestPortSelection::okOnOpenPortKeepsIt()
 {
     QFile::remove(configfile::fileName());
+    m_comm->feed("waiting");
+    QVERIFY(m_comm->setRThreshold(0));
     QVERIFY(openWindow());
     const int opens = m_comm->openCount();
     m_window->cmdok_Click();
-    QCOMPARE(m_comm->openCount(), opens + 1);
+    QCOMPARE(m_comm->openCount(), opens);
     QCOMPARE(m_comm->openedDevice(), com(2));
+    QCOMPARE(*m_comm->input(), QByteArray("waiting"));
+    QCOMPARE(m_comm->rThreshold(), qint16(1));
     QCOMPARE(cfgBytes(), QByteArray("2\r\n\r\n"));
+    QVERIFY(!m_window->isVisible());
 }
 
 void TestPortSelection::cancelFailsSilently()
 {
     QVERIFY(openWindow());
     option(1)->click();
-    m_comm->setUnavailable(com(2)); // the saved port went away meanwhile
+    m_comm->loseDevice(); // the saved port went away meanwhile
+    m_comm->setUnavailable(com(2));
     test::ModalWatcher boxes;
     m_window->cmdcancel_Click();
     QTest::qWait(50);
@@ -323,6 +329,12 @@ void TestPortSelection::optionHintsNameTheDevices()
                             "Device or resource busy.\nAnother program holds the port: end it, "
                             "then choose Ok again."));
     QCOMPARE(option(1)->toolTip(), QStringLiteral("/dev/ttyS0 \u2014 built-in serial port"));
+    // Free again, the port opens, and its hint forgets the failure.
+    m_comm->setUnavailable(QStringLiteral("/dev/ttyUSB0"), false);
+    m_window->cmdok_Click();
+    QVERIFY(m_comm->portOpen());
+    QVERIFY(openWindow());
+    QCOMPARE(option(2)->toolTip(), QStringLiteral("/dev/ttyUSB0 \u2014 FT232R USB UART"));
     // An adapter plugged in while the window is open shows when the hint is next shown.
     m_comm->setPresentPorts({{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART")},
                              {QStringLiteral("/dev/ttyS0"), QString()},
@@ -364,15 +376,16 @@ void TestPortSelection::returnPressesTheFocusedButton_data()
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("openings"); // the port in force stays open when it does not change
     const Qt::KeyboardModifiers none;
     // Ok stores and opens the marked port, Cancel goes back to the port in force before.
     QTest::newRow("Return on Ok") << "cmdok" << int(Qt::Key_Return) << none
-                                  << QByteArray("3\r\n\r\n") << com(3);
+                                  << QByteArray("3\r\n\r\n") << com(3) << 1;
     QTest::newRow("Enter on Ok") << "cmdok" << int(Qt::Key_Enter)
                                  << Qt::KeyboardModifiers(Qt::KeypadModifier)
-                                 << QByteArray("3\r\n\r\n") << com(3);
+                                 << QByteArray("3\r\n\r\n") << com(3) << 1;
     QTest::newRow("Return on Cancel")
-        << "cmdcancel" << int(Qt::Key_Return) << none << QByteArray("2\r\n\r\n") << com(2);
+        << "cmdcancel" << int(Qt::Key_Return) << none << QByteArray("2\r\n\r\n") << com(2) << 0;
 }
 
 void TestPortSelection::returnPressesTheFocusedButton()
@@ -382,6 +395,7 @@ void TestPortSelection::returnPressesTheFocusedButton()
     QFETCH(Qt::KeyboardModifiers, modifiers);
     QFETCH(QByteArray, config);
     QFETCH(QString, device);
+    QFETCH(int, openings);
     QVERIFY(openWindow());
     QVERIFY(QTest::qWaitForWindowActive(m_window));
     option(3)->click();
@@ -391,7 +405,7 @@ void TestPortSelection::returnPressesTheFocusedButton()
     const int opens = m_comm->openCount();
     const QPointer<PortSelectionWindow> window(m_window); // closing discards it
     QTest::keyClick(m_window->windowHandle(), Qt::Key(key), modifiers);
-    QCOMPARE(m_comm->openCount(), opens + 1);
+    QCOMPARE(m_comm->openCount(), opens + openings);
     QCOMPARE(m_comm->openedDevice(), device);
     QCOMPARE(cfgBytes(), config);
     QVERIFY(!window || !window->isVisible());
