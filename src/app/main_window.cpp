@@ -26,7 +26,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
 {
     m_ui->setupUi(this);
     m_comm->setObjectName(QStringLiteral("Comm1"));
-    m_view = std::make_unique<ReadingView>(m_text, *m_ui->txtreading);
+    m_ui->txtreading->setReadingText(&m_text);
     m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
     resize(sizeHint());

@@ -25,8 +25,6 @@ class Printer;
 class SerialControl;
 
 // The program's hub: the reading area, the menus, the serial control and the windows they open.
-class ReadingView;
-
 class MainWindow : public QMainWindow, private CaptureView {
     Q_OBJECT
 public:
@@ -81,7 +79,6 @@ private:
     std::unique_ptr<PortLink> m_portLink;
     std::unique_ptr<PortRecovery> m_portRecovery;
     ReadingText m_text;
-    std::unique_ptr<ReadingView> m_view;
     std::unique_ptr<Capture> m_capture;
     bool m_startupFailed = false;
     WindowSlot<PortSelectionWindow> m_portWindow;

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/reading_view.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
 #include "port/config_file.h"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -330,10 +330,12 @@ void TestMainWindow::controls()
         QCOMPARE(label->text(), caption);
     if (auto *button = qobject_cast<QPushButton *>(widget))
         QCOMPARE(button->text(), caption);
-    if (auto *text = qobject_cast<QPlainTextEdit *>(widget)) {
-        QVERIFY(text->isReadOnly());
-        QVERIFY(text->toPlainText().isEmpty());
+    if (auto *text = qobject_cast<ReadingView *>(widget)) {
+        QVERIFY(text->bytes().isEmpty());
         QCOMPARE(text->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(text->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(text->frameShape(), QFrame::StyledPanel);
+        QCOMPARE(text->focusPolicy(), Qt::StrongFocus);
     }
     if (name == QLatin1String("cmdcap")) {
         QVERIFY(QFontInfo(widget->font()).fixedPitch());
