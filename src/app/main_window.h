@@ -10,6 +10,7 @@
 #include "port/port_selection_window.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 
@@ -21,6 +22,7 @@ namespace tvx {
 
 class PortLink;
 class PortRecovery;
+class ReadingFileLoad;
 class Printer;
 class SerialControl;
 
@@ -46,6 +48,10 @@ public:
     // Makes the window visible if it is hidden and brings it to the front.
     void showMain();
 
+    // Loads a reading file as the open window does (a file named on the command line or
+    // dropped on the window); a failure is told in the same message.
+    void openReadingFile(const QString &path);
+
     // Event handlers, named after their control and event.
     void Form_Load();
     void Command1_Click();
@@ -63,6 +69,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -86,6 +94,7 @@ private:
     WindowSlot<SaveWindow> m_saveWindow;
     WindowSlot<HelpWindow> m_helpWindow;
     WindowSlot<AboutWindow> m_aboutWindow;
+    QPointer<ReadingFileLoad> m_load;
     // Lives as long as the window, so the choice made with Print Setup holds.
     std::unique_ptr<Printer> m_printer;
 };
