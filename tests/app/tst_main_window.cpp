@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -54,6 +55,8 @@ private Q_SLOTS:
     void popupOnSurfaceOnly_data();
     void popupOnSurfaceOnly();
     void portWindowOnce();
+    void fileOpenedFromOutside_data();
+    void fileOpenedFromOutside();
 
 private:
     MainWindow *makeMain(const QByteArray *config);
@@ -395,6 +398,61 @@ void TestMainWindow::portWindowOnce()
     m_main->mnuport_Click();
     QVERIFY(m_main->portSelectionWindow() != first); // made afresh
     QVERIFY(m_main->portSelectionWindow()->isVisible());
+}
+
+// A file named on the command line or dropped on the window is loaded as the open window loads
+// it, and a failure is told in the open window's words.
+void TestMainWindow::fileOpenedFromOutside_data()
+{
+    QTest::addColumn<bool>("dropped");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("failure"); // empty: loaded
+    QTest::newRow("named") << false << "r.dat"
+                           << "";
+    QTest::newRow("dropped") << true << "r.dat"
+                             << "";
+    QTest::newRow("named, missing") << false << "gone.dat"
+                                    << "No such file or directory";
+    QTest::newRow("dropped, a folder") << true << ""
+                                       << "it is a folder, not a file";
+}
+
+void TestMainWindow::fileOpenedFromOutside()
+{
+    QFETCH(bool, dropped);
+    QFETCH(QString, name);
+    QFETCH(QString, failure);
+    const QByteArray content = "001  1.5\r\n002  \xb5g\r";
+    QVERIFY(test::writeFile(m_dir->filePath(QStringLiteral("r.dat")), content));
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    m_main->readingText().replace("before");
+    const QString path = m_dir->filePath(name);
+    test::ModalWatcher boxes;
+    if (dropped) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_main.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_main.get(), &drop);
+        QTRY_VERIFY(m_main->readingText().bytes() != "before" || !boxes.boxes().isEmpty());
+    } else {
+        m_main->openReadingFile(path);
+    }
+    if (failure.isEmpty()) {
+        QCOMPARE(m_main->readingText().bytes(), content);
+        QVERIFY(boxes.boxes().isEmpty());
+    } else {
+        QCOMPARE(m_main->readingText().bytes(), QByteArray("before"));
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].title, QStringLiteral("Tarvix"));
+        QCOMPARE(boxes.boxes()[0].text,
+                 QStringLiteral("The readings could not be loaded from %1: %2")
+                     .arg(QDir::toNativeSeparators(path), failure));
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

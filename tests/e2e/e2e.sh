@@ -7,7 +7,7 @@
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
 # /usr/bin/tarvix, for example).
-# Cases: command-line, start-up, capture-files, print, port-back, signals, ports. Exit status 0 passed, 1 failed, 77
+# Cases: command-line, start-up, capture-files, print, port-back, signals, ports, open-argument. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
 
@@ -208,6 +208,22 @@ case_capture_files()
     { cat "$sent"; printf '\r\n\r\n'; } >"$session_work/expected-again.dat"
     same_bytes "$session_work/expected-again.dat" "$run/again.dat" "the file opened and saved again"
     same_bytes "$session_work/expected.dat" "$run/readings.dat" "the opened file"
+    exit_program "$main"
+}
+
+# tarvix FILE, as a file manager's "Open with" starts it: the file becomes the reading text once
+# the port is loaded, byte for byte, as saving it again shows.
+case_open_argument()
+{
+    local run="$session_work/run" file="$session_work/joined readings.dat"
+    write_readings 40 "argument-$$" '\r' >"$file"
+    write_com1_cfg "$run/tvx.cfg"
+    start_sim --delay 600000
+    start_program "$file"
+    main=$(wait_window "$main_title")
+    save_as "$main" again.dat
+    { cat "$file"; printf '\r\n'; } >"$session_work/expected.dat"
+    same_bytes "$session_work/expected.dat" "$run/again.dat" "the file named on the command line"
     exit_program "$main"
 }
 
@@ -427,6 +443,7 @@ print) case_print ;;
 port-back) case_port_back ;;
 signals) case_signals ;;
 ports) case_ports ;;
+open-argument) case_open_argument ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2
