@@ -11,6 +11,7 @@ void ReadingText::replace(const QByteArray &bytes)
 
 void ReadingText::replace(const QByteArray &bytes, LineIndex lines)
 {
+    Q_EMIT aboutToReplace();
     m_bytes = bytes;
     m_lines = std::move(lines);
     Q_EMIT replaced();

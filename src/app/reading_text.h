@@ -27,6 +27,8 @@ public:
     void append(const QByteArray &block);
 
 Q_SIGNALS:
+    // The whole text is about to change: bytes() still holds the old text.
+    void aboutToReplace();
     // The whole text changed (emptied or loaded).
     void replaced();
     // A block was added at the end.

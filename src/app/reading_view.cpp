@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 
 #include <climits>
@@ -41,10 +42,21 @@ bool isWordCharacter(char c)
 }
 
 // Selected bytes on the clipboard: turned into text only when someone asks for it, so copying
-// costs nothing however much is selected.
+// costs nothing however much is selected. The bytes are read from the reading text itself, not
+// shared with it: a shared copy would make the next received block copy the whole text. Blocks
+// only add at the end, so the range keeps its bytes until the text is replaced; the old text
+// is kept for the clipboard then (kept, not copied).
 class LatinText : public QMimeData {
 public:
-    explicit LatinText(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    LatinText(const ReadingText *text, qint64 start, qint64 end)
+        : m_text(text), m_start(start), m_end(end)
+    {
+        connect(text, &ReadingText::aboutToReplace, this, [this] {
+            if (m_text)
+                m_kept = m_text->bytes();
+            m_text = nullptr;
+        });
+    }
     QStringList formats() const override { return {QStringLiteral("text/plain")}; }
     bool hasFormat(const QString &mimeType) const override
     {
@@ -56,14 +68,20 @@ protected:
     {
         if (!hasFormat(mimeType))
             return {};
-        const QString text = QString::fromLatin1(m_bytes);
+        const QByteArray &bytes = m_text ? m_text->bytes() : m_kept;
+        const qint64 end = std::min<qint64>(m_end, bytes.size());
+        const qint64 start = std::min(m_start, end);
+        const QString text = QString::fromLatin1(bytes.constData() + start, end - start);
         if (type.id() == QMetaType::QByteArray)
             return text.toUtf8();
         return text;
     }
 
 private:
-    QByteArray m_bytes;
+    QPointer<const ReadingText> m_text;
+    QByteArray m_kept;
+    qint64 m_start;
+    qint64 m_end;
 };
 
 QString withShortcut(const QString &text, QKeySequence::StandardKey key)
@@ -544,8 +562,9 @@ QByteArray ReadingView::selectedBytes() const
 
 void ReadingView::copy()
 {
-    if (selectionEnd() > selectionStart())
-        QGuiApplication::clipboard()->setMimeData(new LatinText(selectedBytes()));
+    if (m_text && selectionEnd() > selectionStart())
+        QGuiApplication::clipboard()->setMimeData(
+            new LatinText(m_text, selectionStart(), selectionEnd()));
 }
 
 void ReadingView::moveSelection(const QPoint &point)
@@ -593,8 +612,9 @@ void ReadingView::mouseReleaseEvent(QMouseEvent *event)
     m_dragging = false;
     m_dragScroll.stop();
     QClipboard *clipboard = QGuiApplication::clipboard();
-    if (clipboard->supportsSelection() && selectionEnd() > selectionStart())
-        clipboard->setMimeData(new LatinText(selectedBytes()), QClipboard::Selection);
+    if (m_text && clipboard->supportsSelection() && selectionEnd() > selectionStart())
+        clipboard->setMimeData(new LatinText(m_text, selectionStart(), selectionEnd()),
+                               QClipboard::Selection);
 }
 
 void ReadingView::mouseDoubleClickEvent(QMouseEvent *event)

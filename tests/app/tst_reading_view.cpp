@@ -247,6 +247,12 @@ void TestReadingView::copyIsExact()
     area.view.setSelection(anchor, position);
     QTest::keyClick(&area.view, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    // What was copied stays as it was when blocks arrive, and when the text is replaced.
+    area.text.append("\r\nmore");
+    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    area.text.replace("other");
+    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+    area.text.replace("ab\r\ncd\ref\n\xb5g");
     // Ctrl+A takes all of it.
     QTest::keyClick(&area.view, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(&area.view, Qt::Key_C, Qt::ControlModifier);
