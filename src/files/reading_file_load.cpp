@@ -28,7 +28,9 @@ void ReadingFileLoad::start(const QString &path)
         finish(false, reason);
         return;
     }
-    m_content.reserve(m_file.size());
+    // Room beyond the file for blocks a capture adds afterwards: growing the array later would
+    // move the whole text at once. Room that is never written takes no memory.
+    m_content.reserve(m_file.size() + ReceiveRoom);
     m_running = true;
     readSome();
 }

@@ -21,6 +21,8 @@ public:
     // Bytes read at a time, and how long the reading goes on before the event loop gets a turn.
     static constexpr qint64 SliceSize = 1 << 20;
     static constexpr int TurnMilliseconds = 20;
+    // Room kept after the file's bytes for received blocks.
+    static constexpr qint64 ReceiveRoom = 16 << 20;
 
     explicit ReadingFileLoad(ReadingText &text, QObject *parent = nullptr);
     ~ReadingFileLoad() override;
