@@ -1,5 +1,6 @@
-// The program's command line: --version, --help and --ports are answered, every other argument
-// is ignored, whatever else a desktop or a user puts there.
+// The program's command line: --version, --help and --ports are answered, unknown options are
+// ignored, whatever else a desktop or a user puts there, and the first other word names a reading
+// file to open.
 
 #include "command_line.h"
 
