@@ -264,6 +264,10 @@ void TestReadingView::mouseSelects()
     Area area;
     area.text.replace("first line\r\nsecond line\r\nthird");
     QWidget *surface = area.view.viewport();
+    // The mouse moved over the text without a button selects nothing.
+    QTest::mouseMove(surface, pointAt(area.view, 3));
+    QTest::mouseMove(surface, pointAt(area.view, 16));
+    QCOMPARE(area.view.selectedBytes(), QByteArray());
     // Drag from "line" of the first row into the second row.
     QTest::mousePress(surface, Qt::LeftButton, {}, pointAt(area.view, 6));
     QTest::mouseMove(surface, pointAt(area.view, 16));

@@ -1,4 +1,5 @@
 #include "files/reading_file.h"
+#include "platform/files.h"
 #include "support/file_bytes.h"
 #include "support/system_fixtures.h"
 
@@ -135,6 +136,12 @@ void ReadingFileTest::tooLargeFileIsRefused()
     QVERIFY(!readingfile::load(path("huge.dat"), &text, &reason));
     QCOMPARE(text, QByteArray("kept"));
     QVERIFY2(reason.contains(QStringLiteral("1073741825 bytes")), qPrintable(reason));
+
+    // A file as long as the limit is read to its end (here a limit of 5 bytes).
+    QVERIFY(writeFile(path("five.dat"), "12345"));
+    QVERIFY(readWholeFile(path("five.dat"), 5, &text, &reason));
+    QCOMPARE(text, QByteArray("12345"));
+    QVERIFY(!readWholeFile(path("five.dat"), 4, &text, &reason));
 }
 
 void ReadingFileTest::specialFilesAreRefused_data()
