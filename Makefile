@@ -97,9 +97,11 @@ screenshot: test-deps build
 demo: build
 	tools/demo/demo.sh $(BUILD)
 
-# The capture's speed and responsiveness figures (reported in the README).
-bench: build
+# The capture's speed and responsiveness figures, and the reading area's with large files beside
+# the toolkit's text box, under an X server of their own (reported in the README).
+bench: test-deps build
 	./$(BUILD)/bench/capture_bench
+	xvfb-run -a -s "-screen 0 1280x1024x24" ./$(BUILD)/bench/view_bench
 
 clean:
 	rm -rf $(BUILD)

@@ -11,10 +11,11 @@ namespace {
 QString helpText()
 {
     return QStringLiteral(
-        "Usage: tarvix [--help] [--version] [--ports]\n"
+        "Usage: tarvix [--help] [--version] [--ports] [FILE]\n"
         "\n"
         "Tarvix Conectivity captures the readings a Tarvix-1M instrument sends over a serial\n"
         "line (1200 baud, 8N1), shows them as received, and saves, opens and prints them.\n"
+        "FILE, a reading file, is opened as soon as the program has started.\n"
         "\n"
         "The serial port (COM1 to COM4) is chosen in the program and kept in tvx.cfg in the\n"
         "folder the program was started from. COM n is the n-th serial port the computer\n"
@@ -30,26 +31,46 @@ QString helpText()
 
 } // namespace
 
+namespace {
+
+// The program's options; the parser's own errors (unknown options) are ignored.
+struct Options {
+    Options()
+    {
+        // "-stylesheet" and the like are whole words, not bundles of one-letter options that
+        // could hold an h or a v.
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOptions({help, showVersion, listPorts});
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption help{
+        QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")}};
+    const QCommandLineOption showVersion{
+        QStringList{QStringLiteral("v"), QStringLiteral("version")}};
+    const QCommandLineOption listPorts{QStringLiteral("ports")};
+};
+
+} // namespace
+
+QString readingFileArgument(const QStringList &arguments)
+{
+    Options options;
+    options.parser.parse(arguments);
+    return options.parser.positionalArguments().value(0);
+}
+
 std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version,
                                          const std::function<PortMap()> &ports)
 {
-    QCommandLineParser parser;
-    // "-stylesheet" and the like are whole words, not bundles of one-letter options that
-    // could hold an h or a v.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(
-        QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")});
-    const QCommandLineOption showVersion(
-        QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    const QCommandLineOption listPorts(QStringLiteral("ports"));
-    parser.addOptions({help, showVersion, listPorts});
+    Options options;
+    QCommandLineParser &parser = options.parser;
     // Unknown options make parse() report an error; they are ignored all the same.
     parser.parse(arguments);
-    if (parser.isSet(help))
+    if (parser.isSet(options.help))
         return helpText();
-    if (parser.isSet(showVersion))
+    if (parser.isSet(options.showVersion))
         return QStringLiteral("tarvix %1\n").arg(version);
-    if (parser.isSet(listPorts))
+    if (parser.isSet(options.listPorts))
         return portdescription::listing(ports());
     return std::nullopt;
 }

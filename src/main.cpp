@@ -38,5 +38,9 @@ int main(int argc, char *argv[])
     tvx::MainWindow window(std::make_unique<tvx::SystemSerialControl>());
     const tvx::PortReleaseAtExit release(window.comm());
     window.start();
+    // A reading file named on the command line, once the port has been loaded.
+    const QString file = tvx::readingFileArgument(QApplication::arguments());
+    if (!file.isEmpty())
+        window.openReadingFile(file);
     return QApplication::exec();
 }

@@ -1,6 +1,8 @@
 #include "main_window.h"
 
 #include "app/reading_view.h"
+#include "files/reading_file.h"
+#include "files/reading_file_load.h"
 #include "platform/printer.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
@@ -12,6 +14,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 
 #include <cstdio>
@@ -26,7 +32,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
 {
     m_ui->setupUi(this);
     m_comm->setObjectName(QStringLiteral("Comm1"));
-    m_view = std::make_unique<ReadingView>(m_text, *m_ui->txtreading);
+    m_ui->txtreading->setReadingText(&m_text);
     m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
     resize(sizeHint());
@@ -36,6 +42,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     setMaximumWidth(width());
     withoutMaximise(this);
     m_readingMargin = m_ui->surface->minimumHeight() - m_ui->txtreading->geometry().bottom() - 1;
+
+    // A reading file dropped anywhere on the window is opened.
+    setAcceptDrops(true);
 
     // Right clicks on the window's own surface (the controls keep their own), and its height.
     m_ui->surface->installEventFilter(this);
@@ -185,6 +194,54 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // Closing the window through its frame is Exit.
     event->accept();
     QCoreApplication::exit(0);
+}
+
+void MainWindow::openReadingFile(const QString &path)
+{
+    // A file asked for while another is still being read takes its place.
+    delete m_load;
+    auto *load = new ReadingFileLoad(m_text, this);
+    m_load = load;
+    connect(load, &ReadingFileLoad::finished, this,
+            [this, load, path](bool loaded, const QString &reason) {
+                load->deleteLater();
+                if (m_load == load)
+                    m_load = nullptr; // done: a later file must not delete it
+                if (!loaded)
+                    messageBox(this, readingfile::loadFailure(path, reason));
+            });
+    load->start(path);
+}
+
+namespace {
+// The first local file among what is dragged, if any.
+QString droppedFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data->urls();
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return QString();
+}
+} // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // After the drop has ended: a message box inside it would hold the dragging program.
+    QMetaObject::invokeMethod(
+        this, [this, path] { openReadingFile(QDir::toNativeSeparators(path)); },
+        Qt::QueuedConnection);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

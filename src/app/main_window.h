@@ -10,6 +10,7 @@
 #include "port/port_selection_window.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 
@@ -21,12 +22,11 @@ namespace tvx {
 
 class PortLink;
 class PortRecovery;
+class ReadingFileLoad;
 class Printer;
 class SerialControl;
 
 // The program's hub: the reading area, the menus, the serial control and the windows they open.
-class ReadingView;
-
 class MainWindow : public QMainWindow, private CaptureView {
     Q_OBJECT
 public:
@@ -48,6 +48,10 @@ public:
     // Makes the window visible if it is hidden and brings it to the front.
     void showMain();
 
+    // Loads a reading file as the open window does (a file named on the command line or
+    // dropped on the window); a failure is told in the same message.
+    void openReadingFile(const QString &path);
+
     // Event handlers, named after their control and event.
     void Form_Load();
     void Command1_Click();
@@ -65,6 +69,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -81,7 +87,6 @@ private:
     std::unique_ptr<PortLink> m_portLink;
     std::unique_ptr<PortRecovery> m_portRecovery;
     ReadingText m_text;
-    std::unique_ptr<ReadingView> m_view;
     std::unique_ptr<Capture> m_capture;
     bool m_startupFailed = false;
     // Between the reading area's bottom and the surface's, whatever the window's height.
@@ -91,6 +96,7 @@ private:
     WindowSlot<SaveWindow> m_saveWindow;
     WindowSlot<HelpWindow> m_helpWindow;
     WindowSlot<AboutWindow> m_aboutWindow;
+    QPointer<ReadingFileLoad> m_load;
     // Lives as long as the window, so the choice made with Print Setup holds.
     std::unique_ptr<Printer> m_printer;
 };

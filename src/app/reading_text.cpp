@@ -4,7 +4,16 @@ namespace tvx {
 
 void ReadingText::replace(const QByteArray &bytes)
 {
+    LineIndex lines;
+    lines.extend(bytes, 0);
+    replace(bytes, std::move(lines));
+}
+
+void ReadingText::replace(const QByteArray &bytes, LineIndex lines)
+{
+    Q_EMIT aboutToReplace();
     m_bytes = bytes;
+    m_lines = std::move(lines);
     Q_EMIT replaced();
 }
 
@@ -12,7 +21,9 @@ void ReadingText::append(const QByteArray &block)
 {
     if (block.isEmpty())
         return;
+    const qint64 from = m_bytes.size();
     m_bytes.append(block);
+    m_lines.extend(m_bytes, from);
     Q_EMIT appended(block);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/line_index.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -14,12 +16,19 @@ public:
     using QObject::QObject;
 
     const QByteArray &bytes() const { return m_bytes; }
+    // Where its lines begin, kept up to date with every change.
+    const LineIndex &lines() const { return m_lines; }
 
     void clear() { replace(QByteArray()); }
     void replace(const QByteArray &bytes);
+    // Replaces the text by bytes whose line index has been built already (while a file was
+    // read, slice by slice).
+    void replace(const QByteArray &bytes, LineIndex lines);
     void append(const QByteArray &block);
 
 Q_SIGNALS:
+    // The whole text is about to change: bytes() still holds the old text.
+    void aboutToReplace();
     // The whole text changed (emptied or loaded).
     void replaced();
     // A block was added at the end.
@@ -27,6 +36,7 @@ Q_SIGNALS:
 
 private:
     QByteArray m_bytes;
+    LineIndex m_lines;
 };
 
 } // namespace tvx

@@ -1,36 +1,132 @@
 #pragma once
 
-#include <QObject>
+#include "app/line_index.h"
+#include "app/row_layout.h"
 
-class QPlainTextEdit;
+#include <QAbstractScrollArea>
+#include <QRawFont>
+#include <QTimer>
+
+#include <unordered_map>
+#include <vector>
 
 namespace tvx {
 
 class ReadingText;
 
-// Shows the reading text in the reading area: bytes decoded one to one (Latin-1), CR LF, LF and
-// CR each shown as one line break. Blocks are added at the end as they come, at a cost that
-// depends on the block only, never on how long the text already is.
-class ReadingView : public QObject {
+// The reading area: shows the reading text read-only, straight from its bytes (one Latin-1
+// character each), with CR LF, LF and CR each a line break and lines wrapped at the area's width.
+// Only the visible rows are laid out, through the text's line index, so a text of any length is
+// shown, scrolled and added to at the cost of what is on screen.
+//
+// The scroll bar counts segments (lines, and parts of 64 KiB of longer lines); the view itself
+// scrolls by rows. A line is wrapped from its start, a long line from the start of each segment.
+class ReadingView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    // A run this long without a line break is broken for display, so that a device sending no
-    // line breaks at all does not make every further block slower to lay out.
-    static constexpr int MaxRun = 512;
+    explicit ReadingView(QWidget *parent = nullptr);
+    ~ReadingView() override;
 
-    ReadingView(ReadingText &text, QPlainTextEdit &area, QObject *parent = nullptr);
+    // The text to show; set once, before the view is used.
+    void setReadingText(ReadingText *text);
+    const ReadingText *readingText() const { return m_text; }
+    // The text's bytes and line index (empty ones before a text is set).
+    const QByteArray &bytes() const;
+    const LineIndex &lines() const;
+
+    // The selection: the bytes from the anchor to the position, in either order.
+    qint64 anchor() const { return m_anchor; }
+    qint64 position() const { return m_position; }
+    qint64 selectionStart() const { return std::min(m_anchor, m_position); }
+    qint64 selectionEnd() const { return std::max(m_anchor, m_position); }
+    void setSelection(qint64 anchor, qint64 position);
+    void selectAll();
+    QByteArray selectedBytes() const;
+    // Puts the selected bytes on the clipboard as text, one character each.
+    void copy();
+
+    // The text offset nearest to a point of the viewport, and the box of the character at an
+    // offset (empty when it is not on screen).
+    qint64 offsetAt(const QPoint &point);
+    QRect characterRect(qint64 offset);
+    // The visual row around offset: [start, end) of the text, without the line break.
+    std::pair<qint64, qint64> rowAround(qint64 offset);
+    // Scrolls so that offset is on screen.
+    void ensureVisible(qint64 offset);
+    void scrollToTop();
+    void scrollToEnd();
+    // The rows on screen, as [start, end) of the text, top to bottom.
+    std::vector<std::pair<qint64, qint64>> visibleRows();
+
+Q_SIGNALS:
+    void selectionChanged();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // The displayed form of bytes that follow a CR (or not) and a run of runLength characters.
-    static QString displayed(const QByteArray &bytes, bool *afterCr, int *runLength);
+    // A place in the laid-out text: a row of a segment.
+    struct Place {
+        qint64 segment = 0;
+        qint64 row = 0;
+        bool operator<(const Place &o) const
+        {
+            return segment < o.segment || (segment == o.segment && row < o.row);
+        }
+        bool operator==(const Place &o) const { return segment == o.segment && row == o.row; }
+    };
+    struct Row {
+        qint64 start;
+        qint64 end;
+    };
 
-    void show();
-    void add(const QByteArray &block);
+    void textReplaced();
+    void textAppended();
+    void takeFont();
+    // Where the rows of a segment begin, relative to its start (laid out on first use).
+    const std::vector<int> &rowsOf(qint64 segment);
+    Row row(const Place &place);
+    qreal wrapWidth() const;
+    int visibleRowCount() const;
+    // Moves the top row by delta rows, within the text.
+    Place moved(Place place, qint64 delta);
+    void setTop(const Place &top);
+    void updateEnd();
+    void syncScrollBar();
+    // How far byte offsets are shifted right to fit the scroll bar's range.
+    int scrollShift() const;
+    qint64 hitRow(const Place &place, qreal x);
+    Place placeOf(qint64 offset);
+    void moveSelection(const QPoint &point);
+    void selectWordAt(qint64 offset);
 
-    ReadingText &m_text;
-    QPlainTextEdit &m_area;
-    bool m_afterCr = false;
-    int m_runLength = 0;
+    ReadingText *m_text = nullptr;
+    RowLayout m_layout;
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphs{};
+    int m_rowHeight = 1;
+    int m_ascent = 0;
+    std::unordered_map<qint64, std::vector<int>> m_rows;
+    Place m_top;
+    Place m_end; // the top row that shows the last row at the bottom
+    bool m_syncing = false;
+    qint64 m_anchor = 0;
+    qint64 m_position = 0;
+    bool m_dragging = false;
+    QPoint m_dragPoint;
+    QTimer m_dragScroll;
 };
 
 } // namespace tvx

@@ -5,6 +5,7 @@
 #include "join_path.h"
 #include "platform/windows.h"
 #include "reading_file.h"
+#include "reading_file_load.h"
 #include "ui_open_window.h"
 
 namespace tvx {
@@ -93,17 +94,22 @@ void OpenWindow::cmdok_Click()
 
 void OpenWindow::direct()
 {
-    const QString path = m_ui->Text1->text();
-    QByteArray content;
-    QString reason;
-    // The reading text is replaced only by a file read whole; a failure leaves it as it was.
-    if (!readingfile::load(path, &content, &reason)) {
-        messageBox(
-            this, QStringLiteral("The readings could not be loaded from %1: %2").arg(path, reason));
+    // A second Ok while the file is being read changes nothing.
+    if (m_load && m_load->running())
         return;
-    }
-    m_text.replace(content);
-    close();
+    const QString path = m_ui->Text1->text();
+    auto *load = new ReadingFileLoad(m_text, this);
+    m_load = load;
+    // The reading text is replaced only by a file read whole; a failure leaves it as it was.
+    connect(load, &ReadingFileLoad::finished, this,
+            [this, load, path](bool loaded, const QString &reason) {
+                load->deleteLater();
+                if (loaded)
+                    close();
+                else
+                    messageBox(this, readingfile::loadFailure(path, reason));
+            });
+    load->start(path);
 }
 
 } // namespace tvx

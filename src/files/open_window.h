@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -10,18 +11,19 @@ class frmopen;
 
 namespace tvx {
 
+class ReadingFileLoad;
 class ReadingText;
 
 // The open window: finds a reading file by drive, folder and pattern, or takes a typed path,
-// and loads the whole file as the reading text. A failed load says why, keeps the window open
-// and leaves the reading text as it was.
+// and loads the whole file as the reading text (read in slices: the windows go on answering).
+// A failed load says why, keeps the window open and leaves the reading text as it was.
 class OpenWindow : public QWidget {
     Q_OBJECT
 public:
     explicit OpenWindow(ReadingText &text, QWidget *parent = nullptr);
     ~OpenWindow() override;
 
-    // Loads the file named in the path box and closes the window.
+    // Loads the file named in the path box and closes the window once it is loaded.
     void direct();
 
     void Drive1_Change();
@@ -38,6 +40,7 @@ private:
 
     std::unique_ptr<Ui::frmopen> m_ui;
     ReadingText &m_text;
+    QPointer<ReadingFileLoad> m_load;
 };
 
 } // namespace tvx

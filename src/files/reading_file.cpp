@@ -19,4 +19,9 @@ bool load(const QString &path, QByteArray *text, QString *reason)
     return readWholeFile(path, MaxLoadSize, text, reason);
 }
 
+QString loadFailure(const QString &path, const QString &reason)
+{
+    return QStringLiteral("The readings could not be loaded from %1: %2").arg(path, reason);
+}
+
 } // namespace tvx::readingfile

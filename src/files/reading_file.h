@@ -6,8 +6,9 @@
 namespace tvx::readingfile {
 
 // Longer files are refused: nothing the instrument sends comes near, and a wrong choice (a
-// disk image, a video) would otherwise fill the memory and the reading area.
-constexpr qint64 MaxLoadSize = 64 * 1024 * 1024;
+// disk image, a video) would otherwise fill the memory. Years of readings joined into one file,
+// or a long log, stay well below.
+constexpr qint64 MaxLoadSize = 1024 * 1024 * 1024;
 
 // The file's content for a reading text: every byte of the text, then CR LF; nothing else.
 QByteArray format(const QByteArray &text);
@@ -17,5 +18,8 @@ bool save(const QString &path, const QByteArray &text, QString *reason = nullptr
 
 // Reads the whole file, byte for byte, into text; on failure text is left as it was.
 bool load(const QString &path, QByteArray *text, QString *reason = nullptr);
+
+// What the user is told when a file could not be loaded, and why.
+QString loadFailure(const QString &path, const QString &reason);
 
 } // namespace tvx::readingfile

@@ -118,34 +118,61 @@ QString nativeRoot(const QStorageInfo &info)
 
 bool readWholeFile(const QString &path, qint64 maxSize, QByteArray *bytes, QString *reason)
 {
+    FileSlices file;
+    if (!file.open(path, maxSize, reason))
+        return false;
+    QByteArray content;
+    content.reserve(file.size());
+    while (!file.atEnd()) {
+        if (!file.readSlice(&content, 1 << 20, reason))
+            return false;
+    }
+    *bytes = content;
+    return true;
+}
+
+bool FileSlices::open(const QString &path, qint64 maxSize, QString *reason)
+{
     const QFileInfo info(path);
     if (info.isDir())
         return fail(reason, QStringLiteral("it is a folder, not a file"));
     // Devices and pipes can block or never end; only plain files are read.
     if (info.exists() && !info.isFile())
         return fail(reason, QStringLiteral("it is not a regular file"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(reason, file.errorString());
-    const qint64 size = file.size();
-    if (size > maxSize)
-        return fail(reason, tooLong(size, maxSize));
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadOnly))
+        return fail(reason, m_file.errorString());
+    if (m_file.size() > maxSize)
+        return fail(reason, tooLong(m_file.size(), maxSize));
+    m_maxSize = maxSize;
+    m_size = m_file.size();
+    return true;
+}
 
-    QByteArray content;
-    content.reserve(size);
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = file.read(chunk.data(), chunk.size());
-        if (got < 0)
-            return fail(reason, file.errorString());
-        if (got == 0)
-            break;
-        // The file may have grown since its size was taken.
-        if (content.size() + got > maxSize)
-            return fail(reason, tooLong(content.size() + got, maxSize));
-        content.append(chunk.constData(), got);
+bool FileSlices::readSlice(QByteArray *bytes, qint64 sliceSize, QString *reason)
+{
+    // Read in place up to the size the file had when opened (room the caller reserved), then
+    // through a small buffer, which finds the end or what was added since.
+    qint64 got = 0;
+    if (m_read < m_size) {
+        const qsizetype before = bytes->size();
+        const qint64 want = std::min(sliceSize, m_size - m_read);
+        bytes->resize(before + want);
+        got = m_file.read(bytes->data() + before, want);
+        bytes->resize(before + std::max<qint64>(got, 0));
+    } else {
+        QByteArray more(64 * 1024, Qt::Uninitialized);
+        got = m_file.read(more.data(), more.size());
+        if (got > 0)
+            bytes->append(more.constData(), got);
     }
-    *bytes = content;
+    if (got < 0)
+        return fail(reason, m_file.errorString());
+    m_read += got;
+    m_atEnd = got == 0;
+    // The file may have grown since its size was taken.
+    if (m_read > m_maxSize)
+        return fail(reason, tooLong(m_read, m_maxSize));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -30,6 +31,26 @@ QString folderWriteProblem(const QString &folder);
 // before anything is read; on failure bytes is left as it was and reason says why.
 bool readWholeFile(const QString &path, qint64 maxSize, QByteArray *bytes,
                    QString *reason = nullptr);
+
+// A regular file read a slice at a time, so that a long file can be read from the event loop.
+// open() refuses what readWholeFile refuses, before anything is read.
+class FileSlices {
+public:
+    bool open(const QString &path, qint64 maxSize, QString *reason = nullptr);
+    // The file's size when it was opened.
+    qint64 size() const { return m_size; }
+    // Appends up to sliceSize more bytes of the file to bytes; false with the reason when the
+    // read fails or the file has grown past maxSize.
+    bool readSlice(QByteArray *bytes, qint64 sliceSize, QString *reason = nullptr);
+    bool atEnd() const { return m_atEnd; }
+
+private:
+    QFile m_file;
+    qint64 m_maxSize = 0;
+    qint64 m_size = 0;
+    qint64 m_read = 0;
+    bool m_atEnd = false;
+};
 
 // A mounted volume as the drive list shows it. rootPath is in the system's own notation
 // ("C:\" on Windows, "/media/usb" elsewhere); name is its label, often empty.

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/reading_view.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
 #include "port/config_file.h"
@@ -16,7 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -59,6 +60,8 @@ private Q_SLOTS:
     void windowFrames_data();
     void windowFrames();
     void shownAgainFromTaskBar();
+    void fileOpenedFromOutside_data();
+    void fileOpenedFromOutside();
 
 private:
     MainWindow *makeMain(const QByteArray *config);
@@ -335,10 +338,12 @@ void TestMainWindow::controls()
         QCOMPARE(label->text(), caption);
     if (auto *button = qobject_cast<QPushButton *>(widget))
         QCOMPARE(button->text(), caption);
-    if (auto *text = qobject_cast<QPlainTextEdit *>(widget)) {
-        QVERIFY(text->isReadOnly());
-        QVERIFY(text->toPlainText().isEmpty());
+    if (auto *text = qobject_cast<ReadingView *>(widget)) {
+        QVERIFY(text->bytes().isEmpty());
         QCOMPARE(text->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(text->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QCOMPARE(text->frameShape(), QFrame::StyledPanel);
+        QCOMPARE(text->focusPolicy(), Qt::StrongFocus);
     }
     if (name == QLatin1String("cmdcap")) {
         QVERIFY(QFontInfo(widget->font()).fixedPitch());
@@ -469,6 +474,61 @@ void TestMainWindow::shownAgainFromTaskBar()
     m_main->showMain();
     QVERIFY(!m_main->isMinimized());
     QTRY_VERIFY(m_main->isActiveWindow());
+}
+
+// A file named on the command line or dropped on the window is loaded as the open window loads
+// it, and a failure is told in the open window's words.
+void TestMainWindow::fileOpenedFromOutside_data()
+{
+    QTest::addColumn<bool>("dropped");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("failure"); // empty: loaded
+    QTest::newRow("named") << false << "r.dat"
+                           << "";
+    QTest::newRow("dropped") << true << "r.dat"
+                             << "";
+    QTest::newRow("named, missing") << false << "gone.dat"
+                                    << "No such file or directory";
+    QTest::newRow("dropped, a folder") << true << ""
+                                       << "it is a folder, not a file";
+}
+
+void TestMainWindow::fileOpenedFromOutside()
+{
+    QFETCH(bool, dropped);
+    QFETCH(QString, name);
+    QFETCH(QString, failure);
+    const QByteArray content = "001  1.5\r\n002  \xb5g\r";
+    QVERIFY(test::writeFile(m_dir->filePath(QStringLiteral("r.dat")), content));
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    m_main->readingText().replace("before");
+    const QString path = m_dir->filePath(name);
+    test::ModalWatcher boxes;
+    if (dropped) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_main.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(m_main.get(), &drop);
+        QTRY_VERIFY(m_main->readingText().bytes() != "before" || !boxes.boxes().isEmpty());
+    } else {
+        m_main->openReadingFile(path);
+    }
+    if (failure.isEmpty()) {
+        QCOMPARE(m_main->readingText().bytes(), content);
+        QVERIFY(boxes.boxes().isEmpty());
+    } else {
+        QCOMPARE(m_main->readingText().bytes(), QByteArray("before"));
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].title, QStringLiteral("Tarvix"));
+        QCOMPARE(boxes.boxes()[0].text,
+                 QStringLiteral("The readings could not be loaded from %1: %2")
+                     .arg(QDir::toNativeSeparators(path), failure));
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -7,7 +7,8 @@
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
 # /usr/bin/tarvix, for example). TARVIX_E2E_WM=xfwm4 runs the case under that window manager.
-# Cases: command-line, start-up, capture-files, print, port-back, signals, ports, port-cancel. Exit status 0 passed, 1 failed, 77
+# Cases: command-line, start-up, capture-files, print, port-back, signals, ports, port-cancel,
+# open-argument. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
 
@@ -108,7 +109,7 @@ exit_program()
     [ "$session_program_exit" = 0 ] || fail "the program ended with status $session_program_exit"
 }
 
-# --version and --help answer on standard output without any display; other arguments are
+# --version and --help answer on standard output without any display; unknown options are
 # ignored and the program starts as always.
 case_command_line()
 {
@@ -129,9 +130,10 @@ case_command_line()
     done
     [ -z "$(ls -A "$session_work/run")" ] || fail "--version or --help left files behind"
 
-    # Unknown options and stray words change nothing: start-up as without tvx.cfg.
+    # Unknown options change nothing: start-up as without tvx.cfg. (A word that is no option
+    # names a reading file: the case open-argument.)
     start_sim --delay 600000
-    start_program --no-such-option stray -x
+    start_program --no-such-option -x
     wait_window 'File Error' >/dev/null
 }
 
@@ -190,6 +192,22 @@ case_capture_files()
     { cat "$sent"; printf '\r\n\r\n'; } >"$session_work/expected-again.dat"
     same_bytes "$session_work/expected-again.dat" "$run/again.dat" "the file opened and saved again"
     same_bytes "$session_work/expected.dat" "$run/readings.dat" "the opened file"
+    exit_program "$main"
+}
+
+# tarvix FILE, as a file manager's "Open with" starts it: the file becomes the reading text once
+# the port is loaded, byte for byte, as saving it again shows.
+case_open_argument()
+{
+    local run="$session_work/run" file="$session_work/joined readings.dat"
+    write_readings 40 "argument-$$" '\r' >"$file"
+    write_com1_cfg "$run/tvx.cfg"
+    start_sim --delay 600000
+    start_program "$file"
+    main=$(wait_window "$main_title")
+    save_as "$main" again.dat
+    { cat "$file"; printf '\r\n'; } >"$session_work/expected.dat"
+    same_bytes "$session_work/expected.dat" "$run/again.dat" "the file named on the command line"
     exit_program "$main"
 }
 
@@ -434,6 +452,7 @@ port-back) case_port_back ;;
 signals) case_signals ;;
 ports) case_ports ;;
 port-cancel) case_port_cancel ;;
+open-argument) case_open_argument ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -71,7 +71,10 @@ entry()
 }
 [ "$(entry Name)" = "Tarvix Conectivity" ] || fail "the entry's Name is $(entry Name)"
 [[ ";$(entry Categories)" == *";Utility;"* ]] || fail "the entry is not in Utility"
-[ -x "$prefix/bin/$(entry Exec)" ] || fail "the entry runs $(entry Exec), which is not installed"
+# The program, given the file a file manager opens with it; no MIME type of its own is claimed.
+[ "$(entry Exec)" = "tarvix %f" ] || fail "the entry runs $(entry Exec), not tarvix %f"
+[ -x "$prefix/bin/tarvix" ] || fail "the entry runs tarvix, which is not installed"
+[ -z "$(entry MimeType)" ] || fail "the entry claims $(entry MimeType)"
 [ -f "$prefix/share/icons/hicolor/48x48/apps/$(entry Icon).png" ] ||
     fail "the entry's icon $(entry Icon) is not installed"
 

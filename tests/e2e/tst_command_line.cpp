@@ -1,5 +1,6 @@
-// The program's command line: --version, --help and --ports are answered, every other argument
-// is ignored, whatever else a desktop or a user puts there.
+// The program's command line: --version, --help and --ports are answered, unknown options are
+// ignored, whatever else a desktop or a user puts there, and the first other word names a reading
+// file to open.
 
 #include "command_line.h"
 
@@ -35,6 +36,8 @@ private Q_SLOTS:
     void request_data();
     void request();
     void helpStatesTheLineSettings();
+    void readingFile_data();
+    void readingFile();
 };
 
 void TestCommandLine::request_data()
@@ -87,6 +90,28 @@ void TestCommandLine::helpStatesTheLineSettings()
                                                QStringLiteral("1.2"));
     QVERIFY(answer);
     QVERIFY2(answer->contains(QStringLiteral("(1200 baud, 8N1)")), qPrintable(*answer));
+}
+
+// The reading file to open: the first word that is no option.
+void TestCommandLine::readingFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+    const auto list = [](const char *words) {
+        return QString::fromLatin1(words).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
+    QTest::newRow("none") << QStringList() << "";
+    QTest::newRow("one") << list("readings.dat") << "readings.dat";
+    QTest::newRow("the first of two") << list("a.dat b.dat") << "a.dat";
+    QTest::newRow("after unknown options") << list("--bogus -x a.dat") << "a.dat";
+    QTest::newRow("named like an option after --") << list("-- --version") << "--version";
+}
+
+void TestCommandLine::readingFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+    QCOMPARE(tvx::readingFileArgument(QStringList{QStringLiteral("tarvix")} + arguments), file);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -342,9 +342,9 @@ void OpenWindowTest::failedLoadKeepsEverything_data()
                                         << "No such file or directory";
     QTest::newRow("folder given as the file") << "data"
                                               << "it is a folder, not a file";
-    QTest::newRow("file over 64 MiB") << "huge.dat"
-                                      << "the file is 67108865 bytes long; files over 67108864 "
-                                         "bytes are not loaded";
+    QTest::newRow("file over 1 GiB") << "huge.dat"
+                                     << "the file is 1073741825 bytes long; files over "
+                                        "1073741824 bytes are not loaded";
 }
 
 void OpenWindowTest::failedLoadKeepsEverything()

@@ -1,4 +1,5 @@
 #include "files/reading_file.h"
+#include "platform/files.h"
 #include "support/file_bytes.h"
 #include "support/system_fixtures.h"
 
@@ -42,7 +43,6 @@ private Q_SLOTS:
     void loadGivesTheFileUnchanged();
     void saveOpenSaveAddsOneLineEndEachTime();
     void saveReplacesAWholeLongerFile();
-    void largestAcceptedFileLoads();
     void tooLargeFileIsRefused();
     void specialFilesAreRefused_data();
     void specialFilesAreRefused();
@@ -129,19 +129,6 @@ void ReadingFileTest::saveReplacesAWholeLongerFile()
     QCOMPARE(fileContent(path("r1.dat")), QByteArray("ab\r\n"));
 }
 
-void ReadingFileTest::largestAcceptedFileLoads()
-{
-    // A sparse file: 64 MiB long without taking the disk space.
-    QFile file(path("big.dat"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.resize(readingfile::MaxLoadSize));
-    file.close();
-    QByteArray text;
-    QString reason;
-    QVERIFY2(readingfile::load(path("big.dat"), &text, &reason), qPrintable(reason));
-    QCOMPARE(text.size(), readingfile::MaxLoadSize);
-}
-
 void ReadingFileTest::tooLargeFileIsRefused()
 {
     QFile file(path("huge.dat"));
@@ -152,7 +139,13 @@ void ReadingFileTest::tooLargeFileIsRefused()
     QString reason;
     QVERIFY(!readingfile::load(path("huge.dat"), &text, &reason));
     QCOMPARE(text, QByteArray("kept"));
-    QVERIFY2(reason.contains(QStringLiteral("67108865 bytes")), qPrintable(reason));
+    QVERIFY2(reason.contains(QStringLiteral("1073741825 bytes")), qPrintable(reason));
+
+    // A file as long as the limit is read to its end (here a limit of 5 bytes).
+    QVERIFY(writeFile(path("five.dat"), "12345"));
+    QVERIFY(readWholeFile(path("five.dat"), 5, &text, &reason));
+    QCOMPARE(text, QByteArray("12345"));
+    QVERIFY(!readWholeFile(path("five.dat"), 4, &text, &reason));
 }
 
 void ReadingFileTest::specialFilesAreRefused_data()

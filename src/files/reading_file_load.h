@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/line_index.h"
+#include "platform/files.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+namespace tvx {
+
+class ReadingText;
+
+// Loads a reading file into the reading text a slice at a time from the event loop, so the
+// windows go on answering while a long file is read; the busy cursor shows meanwhile. The line
+// index is built slice by slice as well. The reading text is replaced only once the whole file
+// has been read: a failure, or a load given up (the object deleted), leaves it as it was.
+class ReadingFileLoad : public QObject {
+    Q_OBJECT
+public:
+    // Bytes read at a time, and how long the reading goes on before the event loop gets a turn.
+    static constexpr qint64 SliceSize = 1 << 20;
+    static constexpr int TurnMilliseconds = 20;
+    // Room kept after the file's bytes for received blocks.
+    static constexpr qint64 ReceiveRoom = 16 << 20;
+
+    explicit ReadingFileLoad(ReadingText &text, QObject *parent = nullptr);
+    ~ReadingFileLoad() override;
+
+    // Starts loading the file; a short file, or one that cannot be read, is done before this
+    // returns.
+    void start(const QString &path);
+    bool running() const { return m_running; }
+
+Q_SIGNALS:
+    // The load ended: the reading text holds the file, or reason says why it does not.
+    void finished(bool loaded, const QString &reason);
+
+private:
+    void readSome();
+    void finish(bool loaded, const QString &reason);
+    void setBusy(bool busy);
+
+    ReadingText &m_text;
+    FileSlices m_file;
+    QByteArray m_content;
+    LineIndex m_lines;
+    QTimer m_next;
+    bool m_running = false;
+    bool m_busy = false;
+};
+
+} // namespace tvx
