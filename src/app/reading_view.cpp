@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QtMath>
 #include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
@@ -155,7 +156,9 @@ void ReadingView::takeFont()
             advances[size_t(c)] = 0;
     }
     m_layout = RowLayout(advances, TabWidth);
-    m_rowHeight = std::max(1, metrics.height());
+    // The toolkit's text box rounds each line's exact height up to whole pixels; so do we, so
+    // that as many lines show at once as there.
+    m_rowHeight = std::max(1, qCeil(QFontMetricsF(shown).height()));
     m_ascent = metrics.ascent();
     m_rows.clear();
     updateEnd();

@@ -7,6 +7,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QScrollBar>
 #include <QTest>
 
@@ -56,6 +58,7 @@ private Q_SLOTS:
     void jumpsReachEveryRow();
     void appendKeepsUsersView();
     void hitLandsOnTheCharacter();
+    void linesAsCloseAsInTheTextBox();
     void copyIsExact_data();
     void copyIsExact();
     void mouseSelects();
@@ -219,6 +222,24 @@ void TestReadingView::hitLandsOnTheCharacter()
     const QRect first = area.view.characterRect(rows[0].first);
     QCOMPARE(area.view.offsetAt(QPoint(115, first.center().y())), rows[0].second);
     QCOMPARE(area.view.offsetAt(QPoint(5, 190)), area.text.bytes().size());
+}
+
+// Lines follow each other as closely as in the toolkit's text box, so as many readings show.
+void TestReadingView::linesAsCloseAsInTheTextBox()
+{
+    Area area;
+    // The program's own font, whose exact line height is not a whole number of pixels.
+    area.view.setFont(QFont(QStringLiteral("Liberation Sans"), 8));
+    area.text.replace("001  23.16\r\n002  23.22\r\n");
+    QPlainTextEdit box;
+    box.setFont(area.view.font());
+    box.setPlainText(QStringLiteral("001  23.16\n002  23.22"));
+    box.resize(300, 200);
+    box.show();
+    QTextCursor second(box.document()->findBlockByNumber(1));
+    const int spacing = box.cursorRect(second).top() - box.cursorRect().top();
+    QVERIFY(spacing > 0);
+    QCOMPARE(area.view.characterRect(12).top() - area.view.characterRect(0).top(), spacing);
 }
 
 void TestReadingView::copyIsExact_data()
