@@ -265,8 +265,6 @@ SystemSerialControl::SystemSerialControl(QObject *parent)
         });
 }
 
-SystemSerialControl::~SystemSerialControl() = default;
-
 // Qt lets go of the device before it removes its lock file. A pseudo-terminal's name is free
 // once its last descriptor closes and goes to the next terminal made at once; an opening of
 // that one in the meantime would find the old lock standing and fail as busy. So the device is
@@ -281,6 +279,13 @@ static void closeHeld(QSerialPort &port)
 #else
     port.close();
 #endif
+}
+
+// A control that goes while its port is open (the program ends, a window is discarded) lets go
+// the same way; Qt's own closing in the port's destructor would free the name first.
+SystemSerialControl::~SystemSerialControl()
+{
+    closeHeld(m_device->port);
 }
 
 static bool apply(QSerialPort &port, const LineSettings &s)

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include <atomic>
 #include <thread>
 
@@ -42,6 +44,7 @@ private Q_SLOTS:
     void realPortMissingDeviceFails();
     void realPortHeldByOtherOpeningFails_data();
     void realPortHeldByOtherOpeningFails();
+    void realPortRemovesItsLockBeforeLettingGo_data();
     void realPortRemovesItsLockBeforeLettingGo();
     void lostDeviceReason_data();
     void lostDeviceReason();
@@ -475,8 +478,16 @@ void TestSerialPort::realPortLostKeepsWhatArrived()
 // last descriptor closes, and the next terminal made gets it at once: made and opened in that
 // moment, it would be refused because of a lock that is about to go. A thread makes terminals
 // all the while and looks for the lock of each it gets under the watched name.
+void TestSerialPort::realPortRemovesItsLockBeforeLettingGo_data()
+{
+    QTest::addColumn<bool>("destroyed"); // the control goes while its port is open
+    QTest::newRow("closed") << false;
+    QTest::newRow("control destroyed while open") << true;
+}
+
 void TestSerialPort::realPortRemovesItsLockBeforeLettingGo()
 {
+    QFETCH(bool, destroyed);
     std::atomic<int> watched{-1};
     std::atomic<bool> done{false};
     std::atomic<int> refused{0};
@@ -495,12 +506,15 @@ void TestSerialPort::realPortRemovesItsLockBeforeLettingGo()
     });
     for (int round = 0; round < 40; ++round) {
         test::PseudoTerminal pty;
-        SystemSerialControl comm;
-        comm.setDeviceResolver([&](qint16) { return pty.slavePath(); });
-        QVERIFY2(comm.setPortOpen(true), qPrintable(comm.errorString()));
+        auto comm = std::make_unique<SystemSerialControl>();
+        comm->setDeviceResolver([&](qint16) { return pty.slavePath(); });
+        QVERIFY2(comm->setPortOpen(true), qPrintable(comm->errorString()));
         watched = pty.slavePath().mid(QStringLiteral("/dev/pts/").size()).toInt();
         pty.closeMaster(); // the program's descriptor is the terminal's last
-        QVERIFY(comm.setPortOpen(false));
+        if (destroyed)
+            comm.reset();
+        else
+            QVERIFY(comm->setPortOpen(false));
         watched = -1;
         // Let go for good: no descriptor of this process leads to the terminal any more.
         const QDir fds(QStringLiteral("/proc/self/fd"));
