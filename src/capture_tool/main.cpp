@@ -35,8 +35,10 @@ int main(int argc, char *argv[])
 
     // A closed pipe on standard output (| head) is a failed write like any other: the run ends
     // with its status and a message, the port closed and its lock file removed, instead of the
-    // signal killing the program with both held.
+    // signal killing the program with both held. Windows has no such signal.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     const tvx::CaptureOptions &options = commandLine.options;
     const tvx::StatusLine::Mode mode = options.quiet              ? tvx::StatusLine::Mode::Quiet
