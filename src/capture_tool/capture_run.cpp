@@ -6,7 +6,6 @@
 #include "status_line.h"
 
 #include <QEventLoop>
-#include <QRegularExpression>
 
 namespace tvx {
 
@@ -35,10 +34,11 @@ void CaptureRun::start()
     if (!m_options.device.isEmpty()) {
         const QString device = devicePath(m_options.device);
         m_comm.setDeviceResolver([device](qint16) { return device; });
+        m_comm.setPortName(m_options.device);
     }
     m_link.setPortNumber(m_options.port ? *m_options.port : configfile::read().value_or(1));
     if (!m_link.openPort()) {
-        m_line.error(named(m_link.failure()));
+        m_line.error(m_link.failure());
         end(PortNotOpened);
         return;
     }
@@ -71,22 +71,7 @@ void CaptureRun::interrupt()
 
 QString CaptureRun::where() const
 {
-    if (!m_options.device.isEmpty())
-        return m_options.device;
-    return QStringLiteral("COM%1 (%2)").arg(m_link.portNumber()).arg(m_comm.deviceName());
-}
-
-// The serial control names a port by its number and device ("COM1 (/dev/ttyUSB0): ..."). A
-// device given by its path has no number of its own: its messages name it as the user did.
-QString CaptureRun::named(const QString &message) const
-{
-    if (m_options.device.isEmpty())
-        return message;
-    static const QRegularExpression numbered(QStringLiteral("^COM-?\\d+ \\(.*?\\): "));
-    const QRegularExpressionMatch match = numbered.match(message);
-    if (!match.hasMatch())
-        return message;
-    return m_options.device + QStringLiteral(": ") + message.mid(match.capturedLength());
+    return m_comm.portName();
 }
 
 // With more than one capture asked for, each line says which one it is.
@@ -178,7 +163,7 @@ void CaptureRun::deviceLost(const QString &reason)
 {
     if (m_over)
         return;
-    m_line.error(named(reason));
+    m_line.error(reason);
     // In the middle of a capture, the capture sees the closed port at its next poll and ends
     // with what arrived; captureEnded() writes it.
     if (m_capture.running())

@@ -69,7 +69,6 @@ private:
     void end(int status);
 
     QString where() const;
-    QString named(const QString &message) const;
     QString prefix() const;
     QString bytesAndTime();
 

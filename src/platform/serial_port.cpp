@@ -70,6 +70,13 @@ SerialControl::SerialControl(QObject *parent) : QObject(parent) {}
 
 SerialControl::~SerialControl() = default;
 
+QString SerialControl::nameOf(const QString &device) const
+{
+    if (!m_name.isEmpty())
+        return m_name;
+    return QStringLiteral("COM%1 (%2)").arg(m_port).arg(device);
+}
+
 bool SerialControl::fail(const QString &reason)
 {
     m_error = reason;
@@ -137,8 +144,7 @@ bool SerialControl::setPortOpen(bool open)
             hint = QStringLiteral(" \u2014 is the port in use by another program?");
         else if (m_openFailure.kind == OpenFailure::Permission)
             hint = QStringLiteral(" \u2014 is the user in the dialout group?");
-        return fail(
-            QStringLiteral("COM%1 (%2): %3%4").arg(m_port).arg(device, m_openFailure.reason, hint));
+        return fail(nameOf(device) + QStringLiteral(": ") + m_openFailure.reason + hint);
     }
     m_device = device;
     m_realDevice = realDevice(device);
@@ -221,7 +227,7 @@ void SerialControl::lost(const QString &reason)
         return;
     closeDevice();
     m_open = false;
-    m_error = QStringLiteral("COM%1 (%2): %3").arg(m_port).arg(m_device, reason);
+    m_error = portName() + QStringLiteral(": ") + reason;
     Q_EMIT deviceLost(m_error);
 }
 

@@ -93,6 +93,11 @@ public:
     void setDeviceResolver(DeviceResolver resolver) { m_resolver = std::move(resolver); }
     QString deviceFor(qint16 port) const;
 
+    // How messages name the open port: "COM1 (/dev/ttyUSB0)", unless a name is set here (a
+    // device given by its path has no number of its own, and is named as the user gave it).
+    void setPortName(const QString &name) { m_name = name; }
+    QString portName() const { return nameOf(m_device); }
+
     // Why the last opening failed; meaningful after setPortOpen(true) returned false.
     const OpenFailure &openFailure() const { return m_openFailure; }
 
@@ -130,11 +135,13 @@ protected:
 
 private:
     bool fail(const QString &reason);
+    QString nameOf(const QString &device) const;
     bool requireClosed(const char *property);
 
     qint16 m_port = 1;
     LineSettings m_settings;
     QString m_device;
+    QString m_name;
     QString m_realDevice; // m_device with every link followed
     DeviceResolver m_resolver;
     OpenFailure m_openFailure;
