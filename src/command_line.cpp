@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "platform/port_lock.h"
 #include "port/port_description.h"
 
 #include <QCommandLineParser>
@@ -59,8 +60,14 @@ QString readingFileArgument(const QStringList &arguments)
     return options.parser.positionalArguments().value(0);
 }
 
+QString systemLockNote()
+{
+    return lockFolderNote(systemLockFolder());
+}
+
 std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version,
-                                         const std::function<PortMap()> &ports)
+                                         const std::function<PortMap()> &ports,
+                                         const std::function<QString()> &lockNote)
 {
     Options options;
     QCommandLineParser &parser = options.parser;
@@ -71,7 +78,7 @@ std::optional<QString> commandLineAnswer(const QStringList &arguments, const QSt
     if (parser.isSet(options.showVersion))
         return QStringLiteral("tarvix %1\n").arg(version);
     if (parser.isSet(options.listPorts))
-        return portdescription::listing(ports());
+        return portdescription::listing(ports(), lockNote());
     return std::nullopt;
 }
 

@@ -42,6 +42,10 @@ void CaptureRun::start()
         end(PortNotOpened);
         return;
     }
+    // The port is held all the same; other programs that look only for a lock file would not
+    // know, and the one who runs the station should.
+    if (!m_comm.lockNote().isEmpty())
+        m_line.error(m_comm.lockNote());
     connect(&m_comm, &SerialControl::onComm, &m_capture, &Capture::Comm1_OnComm);
     connect(&m_comm, &SerialControl::deviceLost, this, &CaptureRun::deviceLost);
     waitForTransmission();

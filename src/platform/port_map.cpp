@@ -83,7 +83,32 @@ QList<SerialDevice> systemSerialPorts()
 #else
     const QString sysfs;
 #endif
-    return serialPortsOf(reportedSerialPorts(), sysfs);
+    return heldScan([&sysfs] { return serialPortsOf(reportedSerialPorts(), sysfs); });
+}
+
+namespace {
+thread_local PortScanHold *t_hold = nullptr;
+} // namespace
+
+PortScanHold::PortScanHold() : m_outermost(t_hold == nullptr)
+{
+    if (m_outermost)
+        t_hold = this;
+}
+
+PortScanHold::~PortScanHold()
+{
+    if (m_outermost)
+        t_hold = nullptr;
+}
+
+QList<SerialDevice> heldScan(const std::function<QList<SerialDevice>()> &scan)
+{
+    if (!t_hold)
+        return scan();
+    if (!t_hold->m_ports)
+        t_hold->m_ports = scan();
+    return *t_hold->m_ports;
 }
 
 QString windowsPortName(qint16 port)

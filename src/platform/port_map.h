@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace tvx {
@@ -35,6 +36,27 @@ QList<SerialDevice> serialPortsOf(const QList<ReportedPort> &reported, const QSt
 // The serial ports the machine has, virtual consoles and pseudo-terminals not among them, with
 // the UART nodes that have no hardware behind them marked as stubs.
 QList<SerialDevice> systemSerialPorts();
+
+// Enumerating the serial ports can take seconds (udev, or a walk through /sys/class/tty). While
+// a hold lives, the first enumeration made through heldScan() answers every later one: a step
+// that looks a port number up before it closes the port in force, and again as it opens the new
+// one, enumerates once, and not while the port is closed. Holds nest; the outermost one keeps
+// the list. One thread's holds are its own.
+class PortScanHold {
+public:
+    PortScanHold();
+    ~PortScanHold();
+    PortScanHold(const PortScanHold &) = delete;
+    PortScanHold &operator=(const PortScanHold &) = delete;
+
+private:
+    friend QList<SerialDevice> heldScan(const std::function<QList<SerialDevice>()> &scan);
+    bool m_outermost;
+    std::optional<QList<SerialDevice>> m_ports;
+};
+
+// scan()'s list: made afresh, or the one the hold in force already has.
+QList<SerialDevice> heldScan(const std::function<QList<SerialDevice>()> &scan);
 
 // The device Windows gives COM n: "COM3".
 QString windowsPortName(qint16 port);

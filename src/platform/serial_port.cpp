@@ -2,8 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPort>
-#include <QSignalBlocker>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -12,9 +10,6 @@
 #include <iterator>
 #include <limits>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace tvx {
 
@@ -55,16 +50,11 @@ bool LineSettings::operator==(const LineSettings &o) const
     return baud == o.baud && parity == o.parity && dataBits == o.dataBits && stopBits == o.stopBits;
 }
 
-namespace {
-
-// The device a name leads to, every link followed; the name itself when it leads nowhere.
-QString realDevice(const QString &device)
+QString realDeviceOf(const QString &device)
 {
     const QString real = QFileInfo(device).canonicalFilePath();
     return real.isEmpty() ? device : real;
 }
-
-} // namespace
 
 SerialControl::SerialControl(QObject *parent) : QObject(parent) {}
 
@@ -125,6 +115,7 @@ bool SerialControl::setPortOpen(bool open)
         closeDevice();
         m_open = false;
         m_buffer.clear();
+        m_lockNote.clear();
         return true;
     }
     const QString device = deviceFor(m_port);
@@ -137,24 +128,24 @@ bool SerialControl::setPortOpen(bool open)
                         .arg(m_openFailure.reason));
     }
     m_openFailure = {};
+    m_lockNote.clear();
     if (!openDevice(device, m_settings, &m_openFailure)) {
-        // What the user can do about it, where the system's words do not say.
+        // What the user can do about it, where the system's words do not say. A busy port's
+        // reason names its holder as far as it can be known.
         QString hint;
-        if (m_openFailure.kind == OpenFailure::Busy)
-            hint = QStringLiteral(" \u2014 is the port in use by another program?");
-        else if (m_openFailure.kind == OpenFailure::Permission)
+        if (m_openFailure.kind == OpenFailure::Permission)
             hint = QStringLiteral(" \u2014 is the user in the dialout group?");
         return fail(nameOf(device) + QStringLiteral(": ") + m_openFailure.reason + hint);
     }
     m_device = device;
-    m_realDevice = realDevice(device);
+    m_realDevice = realDeviceOf(device);
     m_open = true;
     return true;
 }
 
 bool SerialControl::isOpenOn(const QString &device) const
 {
-    return m_open && !device.isEmpty() && realDevice(device) == m_realDevice;
+    return m_open && !device.isEmpty() && realDeviceOf(device) == m_realDevice;
 }
 
 QString SerialControl::deviceFor(qint16 port) const
@@ -245,131 +236,6 @@ QString lostDeviceReason(const QString &systemWords)
     if (!saysNothing)
         text += QStringLiteral(" (%1)").arg(words);
     return text;
-}
-
-// --- the real port ---------------------------------------------------------------------------
-
-struct SystemSerialControl::Device {
-    QSerialPort port;
-};
-
-SystemSerialControl::SystemSerialControl(QObject *parent)
-    : SerialControl(parent), m_device(std::make_unique<Device>())
-{
-    QSerialPort &port = m_device->port;
-    connect(&port, &QSerialPort::readyRead, this, [this, &port] { received(port.readAll()); });
-    connect(
-        &port, &QSerialPort::errorOccurred, this, [this, &port](QSerialPort::SerialPortError e) {
-            // Qt reports a vanished device in one of these three ways, and after a ReadError keeps
-            // reporting it for as long as the port stays open: take what arrived, then close.
-            if (!port.isOpen() || (e != QSerialPort::ReadError && e != QSerialPort::ResourceError &&
-                                   e != QSerialPort::UnknownError))
-                return;
-            const QString reason = lostDeviceReason(port.errorString());
-            received(port.readAll());
-            lost(reason);
-        });
-}
-
-// Qt lets go of the device before it removes its lock file. A pseudo-terminal's name is free
-// once its last descriptor closes and goes to the next terminal made at once; an opening of
-// that one in the meantime would find the old lock standing and fail as busy. So the device is
-// held until its lock file is gone.
-static void closeHeld(QSerialPort &port)
-{
-#ifdef Q_OS_UNIX
-    const int held = port.isOpen() ? ::dup(port.handle()) : -1;
-    port.close();
-    if (held >= 0)
-        ::close(held);
-#else
-    port.close();
-#endif
-}
-
-// A control that goes while its port is open (the program ends, a window is discarded) lets go
-// the same way; Qt's own closing in the port's destructor would free the name first.
-SystemSerialControl::~SystemSerialControl()
-{
-    closeHeld(m_device->port);
-}
-
-static bool apply(QSerialPort &port, const LineSettings &s)
-{
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    switch (s.parity) {
-    case 'E':
-        parity = QSerialPort::EvenParity;
-        break;
-    case 'O':
-        parity = QSerialPort::OddParity;
-        break;
-    case 'M':
-        parity = QSerialPort::MarkParity;
-        break;
-    case 'S':
-        parity = QSerialPort::SpaceParity;
-        break;
-    default:
-        break;
-    }
-    return port.setBaudRate(s.baud) && port.setParity(parity) &&
-           port.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
-           port.setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-}
-
-bool SystemSerialControl::openDevice(const QString &device, const LineSettings &settings,
-                                     OpenFailure *failure)
-{
-    QSerialPort &port = m_device->port;
-    // One device, one lock: Qt names its lock file in /run/lock after the device it opens, so a
-    // link (/dev/serial/by-id/..., a name of the user's own) is followed to the real device, and
-    // a second opening under another name finds the first one's lock, also for root, whom the
-    // exclusive open of a terminal does not stop.
-    port.setPortName(realDevice(device));
-    port.setReadBufferSize(0); // unbounded: nothing is dropped while the program is busy
-    if (!port.open(QIODevice::ReadWrite)) {
-        failure->reason = port.errorString();
-        // Qt reports a port locked by another program as a permission error too; only a
-        // device the user may not open at all is a matter of the dialout group.
-        if (port.error() == QSerialPort::PermissionError) {
-            const QFileInfo file(device);
-            failure->kind = file.isReadable() && file.isWritable() ? OpenFailure::Busy
-                                                                   : OpenFailure::Permission;
-        }
-        port.clearError();
-        return false;
-    }
-    if (!apply(port, settings)) {
-        failure->reason = port.errorString();
-        closeHeld(port);
-        return false;
-    }
-    return true;
-}
-
-void SystemSerialControl::closeDevice()
-{
-    closeHeld(m_device->port);
-}
-
-void SystemSerialControl::collectPending()
-{
-    QSerialPort &port = m_device->port;
-    // What the terminal holds and Qt has not read yet; readyRead stays quiet meanwhile, as the
-    // port is on its way to being closed. At 1200 baud a few reads take everything.
-    const QSignalBlocker quiet(port);
-    for (int read = 0; read < 8 && port.waitForReadyRead(0); ++read) {
-    }
-    receivedQuietly(port.readAll());
-}
-
-bool SystemSerialControl::configureDevice(const LineSettings &settings, QString *reason)
-{
-    if (apply(m_device->port, settings))
-        return true;
-    *reason = m_device->port.errorString();
-    return false;
 }
 
 } // namespace tvx

@@ -25,6 +25,9 @@ struct LineSettings {
     bool operator==(const LineSettings &other) const;
 };
 
+// The device a name leads to, every link followed; the name itself when it leads nowhere.
+QString realDeviceOf(const QString &device);
+
 // What a user is told of a device that went away while open: one wording whatever error the
 // system happened to report last, with the system's words after it only when they say more.
 QString lostDeviceReason(const QString &systemWords);
@@ -45,7 +48,8 @@ public:
         enum Kind {
             NoDevice,   // no serial port stands behind the port number
             Permission, // the user may not open the device (the dialout group)
-            Busy,       // another program holds the port
+            Busy,       // another program holds the port (the reason names it where it can)
+            StaleLock,  // a lock file of a program that has ended, which cannot be removed
             Other,
         };
         Kind kind = Other;
@@ -101,6 +105,11 @@ public:
     // Why the last opening failed; meaningful after setPortOpen(true) returned false.
     const OpenFailure &openFailure() const { return m_openFailure; }
 
+    // Why the open port has no lock file that other programs see; empty when it has one.
+    QString lockNote() const { return m_lockNote; }
+    // Why no port can have such a lock file on this machine now; empty when one can.
+    virtual QString lockFolderNote() const { return QString(); }
+
 Q_SIGNALS:
     // The receive notification: raised while the port is open, the threshold is not 0 and at
     // least that many characters wait.
@@ -132,6 +141,8 @@ protected:
     void lost(const QString &reason);
     // Raises the notification for an event other than received characters.
     void raiseEvent(qint16 event);
+    // Called by the device while it opens when it holds the port without a lock file.
+    void noteNoLockFile(const QString &note) { m_lockNote = note; }
 
 private:
     bool fail(const QString &reason);
@@ -151,14 +162,20 @@ private:
     qint16 m_commEvent = 0;
     QByteArray m_buffer;
     QString m_error;
+    QString m_lockNote;
 };
 
-// The control over a real serial port (QSerialPort).
+// The control over a real serial port. On Unix the device is held the way serial programs
+// agree on: a lock file in the system's lock folder (honoured in every form other programs
+// write, and written in the common one), flock() on the open device and the terminal's
+// exclusive mode. Without a writable lock folder the port is still held by the last two.
 class SystemSerialControl final : public SerialControl {
     Q_OBJECT
 public:
     explicit SystemSerialControl(QObject *parent = nullptr);
     ~SystemSerialControl() override;
+
+    QString lockFolderNote() const override;
 
 protected:
     QList<SerialDevice> presentPorts() const override { return systemSerialPorts(); }
@@ -170,6 +187,7 @@ protected:
 
 private:
     struct Device;
+    void readDevice();
     std::unique_ptr<Device> m_device;
 };
 

@@ -9,6 +9,11 @@ QString nothingBehind()
     return QStringLiteral("no serial port stands behind this number");
 }
 
+QString noteLine(const QString &note)
+{
+    return QStringLiteral("\nNote: %1.").arg(note);
+}
+
 } // namespace
 
 QString describe(const PortMap::Entry &entry)
@@ -24,11 +29,13 @@ QString describe(const PortMap::Entry &entry)
 }
 
 QString hint(const std::optional<PortMap::Entry> &entry,
-             const std::optional<SerialControl::OpenFailure> &lastFailure)
+             const std::optional<SerialControl::OpenFailure> &lastFailure, const QString &lockNote)
 {
     QString text = entry ? QStringLiteral("%1 \u2014 %2").arg(entry->path, describe(*entry))
                          : QStringLiteral("No serial port stands behind this number on this "
                                           "computer.");
+    if (entry && !lockNote.isEmpty())
+        text += noteLine(lockNote);
     // A number with nothing behind it has said why already.
     if (!lastFailure || lastFailure->kind == SerialControl::OpenFailure::NoDevice)
         return text;
@@ -42,7 +49,7 @@ QString hint(const std::optional<PortMap::Entry> &entry,
     return text;
 }
 
-QString listing(const PortMap &map)
+QString listing(const PortMap &map, const QString &lockNote)
 {
     struct Line {
         QString number, device, description;
@@ -65,6 +72,8 @@ QString listing(const PortMap &map)
                     .arg(line.device, -int(deviceWidth))
                     .arg(line.description);
     }
+    if (!lockNote.isEmpty())
+        text += noteLine(lockNote) + QLatin1Char('\n');
     return text;
 }
 

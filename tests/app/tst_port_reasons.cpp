@@ -2,6 +2,7 @@
 // README's troubleshooting section promises: the port, its device and the system's reason.
 
 #include "app/main_window.h"
+#include "platform/port_lock.h"
 #include "platform/serial_port.h"
 #include "port/config_file.h"
 #include "support/modal_watcher.h"
@@ -9,8 +10,10 @@
 #include "support/standard_error.h"
 #include "support/system_fixtures.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,11 +63,12 @@ void TestPortReasons::startupFailure_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("no such device") << "missing"
                                     << "No such file or directory";
+    // The holder named as the system names it (at most 15 characters), with its lock file.
     QTest::newRow("port busy")
         << "busy"
-        << QStringLiteral(
-               "Permission error while locking the device \u2014 is the port in use by another "
-               "program?");
+        << QStringLiteral("in use by %1 (process %2, lock file /run/lock/LCK..{pts})")
+               .arg(QFileInfo(QCoreApplication::applicationFilePath()).fileName().left(15))
+               .arg(QCoreApplication::applicationPid());
     QTest::newRow("permission denied")
         << "forbidden"
         << QStringLiteral("Permission denied \u2014 is the user in the dialout group?");
@@ -107,6 +111,7 @@ void TestPortReasons::startupFailure()
     user.reset();
     QCOMPARE(boxes.boxes().size(), 1);
     QCOMPARE(boxes.boxes().first().title, QStringLiteral("File Error"));
+    reason.replace(QStringLiteral("{pts}"), lockFileName(device).mid(5));
     QCOMPARE(lines, QStringList(QStringLiteral("COM1 (%1): %2").arg(device, reason)));
 }
 

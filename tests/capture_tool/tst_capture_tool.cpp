@@ -5,15 +5,18 @@
 
 #include "expected_text.h"
 #include "files/reading_file.h"
+#include "platform/port_lock.h"
 #include "platform/serial_port.h"
 #include "support/file_bytes.h"
 #include "support/pseudo_terminal.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -38,7 +41,10 @@ struct Case {
     int signalAtMs = 0;        //
     QString standardOutput;    // a file to write standard output to instead of a pipe
     bool closedPipe = false;   // ... or a pipe nobody reads any more (| head -c 10)
-    bool holdPort = false;     // another program holds the terminal
+    QString holder;            // another program holds the terminal: "picocom" (by flock), "lock"
+                               // (a lock file naming the simulator, a minute old) or "ended" (one
+                               // naming a process that has ended)
+    bool readOnlyLocks = false; // the lock folder is mounted read-only for the run
     int status = 0;            // the exit status
     QStringList files;         // what the run leaves in its folder, by name (templates)
     QList<QByteArray> content; // ... and their content as the desktop program loads it
@@ -69,19 +75,64 @@ QStringList words(const char *text)
     return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-// The lock file Qt keeps while the device is open.
+// The lock file serial programs keep while the device is open.
 QString lockFileOf(const QString &device)
 {
-    return QStringLiteral("/run/lock/LCK..") +
-           QFileInfo(device).canonicalFilePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("/run/lock/") + lockFileName(QFileInfo(device).canonicalFilePath());
 }
 
 QStringList withDevice(QStringList texts, const QString &device)
 {
-    for (QString &text : texts)
+    for (QString &text : texts) {
         text.replace(QStringLiteral("{dev}"), device);
+        text.replace(QStringLiteral("{lock}"), lockFileOf(device));
+    }
     return texts;
 }
+
+// Debian's picocom, another serial program, which holds its port with flock().
+class Picocom {
+public:
+    static bool installed() { return !QStandardPaths::findExecutable(name()).isEmpty(); }
+
+    // Started on the device; true once it says it holds it.
+    bool hold(const QString &device)
+    {
+        // Its standard input stays open: picocom ends at the end of its input.
+        m_process.start(name(), {QStringLiteral("-b"), QStringLiteral("1200"), device});
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000 && m_process.waitForReadyRead(500)) {
+            m_output += m_process.readAll();
+            if (m_output.contains("Terminal ready"))
+                return true;
+        }
+        return false;
+    }
+    qint64 pid() const { return m_process.processId(); }
+
+    // A run of a second or less on the device: its exit status and what it said.
+    static std::pair<int, QByteArray> tryOpen(const QString &device)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(name(), {QStringLiteral("-b"), QStringLiteral("1200"), QStringLiteral("-x"),
+                               QStringLiteral("300"), device});
+        process.waitForFinished(5000);
+        return {process.exitCode(), process.readAll()};
+    }
+
+    ~Picocom()
+    {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+
+private:
+    static QString name() { return QStringLiteral("picocom"); }
+    QProcess m_process;
+    QByteArray m_output;
+};
 
 } // namespace
 
@@ -108,6 +159,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_work; // the tool's working folder
     std::unique_ptr<QProcess> m_sim;
+    QString m_lock; // a lock file a test made
 };
 
 void TestCaptureTool::init()
@@ -119,6 +171,8 @@ void TestCaptureTool::init()
 
 void TestCaptureTool::cleanup()
 {
+    if (!m_lock.isEmpty())
+        QFile::remove(std::exchange(m_lock, QString()));
     if (m_sim) {
         m_sim->terminate();
         m_sim->waitForFinished(3000);
@@ -170,7 +224,19 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
     QSignalSpy finished(&tool, &QProcess::finished);
     QElapsedTimer clock;
     clock.start();
-    tool.start(QStringLiteral(TARVIX_CAPTURE), arguments);
+    if (options.readOnlyLocks) {
+        // In a mount namespace of its own, so that nothing else sees the folder read-only.
+        tool.start(QStringLiteral("unshare"),
+                   QStringList{QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                               QStringLiteral("private"), QStringLiteral("sh"),
+                               QStringLiteral("-c"),
+                               QStringLiteral("mount --bind /run/lock /run/lock && mount -o "
+                                              "remount,bind,ro /run/lock && exec \"$0\" \"$@\""),
+                               QStringLiteral(TARVIX_CAPTURE)} +
+                       arguments);
+    } else {
+        tool.start(QStringLiteral(TARVIX_CAPTURE), arguments);
+    }
     if (pipeEnds[1] >= 0)
         ::close(pipeEnds[1]);
     Outcome outcome;
@@ -287,11 +353,39 @@ void TestCaptureTool::runs_data()
         Case c;
         c.sim = words("--delay 60000");
         c.tool = words("--device {dev}");
-        c.holdPort = true;
+        c.holder = QStringLiteral("picocom");
         c.status = 2;
-        c.err = QStringLiteral("tarvix-capture: {dev}: Permission error while locking the "
-                               "device \u2014 is the port in use by another program?\n");
-        QTest::newRow("a port another program holds") << c;
+        c.err = QStringLiteral("tarvix-capture: {dev}: in use by picocom (process {n}), which "
+                               "holds a lock on the device\n");
+        QTest::newRow("picocom holds the port") << c;
+    }
+    {
+        // However old: the process lives.
+        Case c;
+        c.sim = words("--delay 60000");
+        c.tool = words("--device {dev}");
+        c.holder = QStringLiteral("lock");
+        c.status = 2;
+        c.err = QStringLiteral("tarvix-capture: {dev}: in use by tarvix-sim (process {n}, lock "
+                               "file {lock})\n");
+        QTest::newRow("a lock file of a living program") << c;
+    }
+    {
+        Case c = sampleAtOnce();
+        c.tool = words("--device {dev}");
+        c.holder = QStringLiteral("ended");
+        c.err = QStringLiteral("{dev}: {n} bytes in {s} s, written to {file}\n");
+        QTest::newRow("a lock file of a program that has ended") << c;
+    }
+    {
+        Case c = sampleAtOnce();
+        c.tool = words("--device {dev}");
+        c.readOnlyLocks = true;
+        c.err = QStringLiteral("tarvix-capture: no lock file can be written (/run/lock: "
+                               "Read-only file system): programs that look only for lock files "
+                               "will not see the port in use\n"
+                               "{dev}: {n} bytes in {s} s, written to {file}\n");
+        QTest::newRow("a read-only lock folder") << c;
     }
     {
         Case c = sampleAtOnce();
@@ -373,11 +467,28 @@ void TestCaptureTool::runs()
     QVERIFY(!device.isEmpty());
     if (!run.config.isEmpty())
         QVERIFY(test::writeFile(m_work + QStringLiteral("/tvx.cfg"), run.config));
-    SystemSerialControl holder;
-    if (run.holdPort) {
-        holder.setDeviceResolver([device](qint16) { return device; });
-        QVERIFY2(holder.setPortOpen(true), qPrintable(holder.errorString()));
+    Picocom picocom;
+    if (run.holder == QLatin1String("picocom")) {
+        if (!Picocom::installed())
+            QSKIP("picocom is not installed (make test installs it)");
+        QVERIFY(picocom.hold(device));
+    } else if (!run.holder.isEmpty()) {
+        qint64 pid = m_sim->processId();
+        if (run.holder == QLatin1String("ended")) {
+            QProcess ended;
+            ended.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+            QVERIFY(ended.waitForFinished());
+            pid = ended.readAll().trimmed().toLongLong();
+        }
+        m_lock = lockFileOf(device);
+        QFile lock(m_lock);
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(lockFileContent(pid)) > 0);
+        QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                 QFileDevice::FileModificationTime));
     }
+    if (run.readOnlyLocks && (::geteuid() != 0 || QStandardPaths::findExecutable(
+                                                      QStringLiteral("unshare")).isEmpty()))
+        QSKIP("a read-only mount of the lock folder needs root and unshare");
 
     const Outcome outcome =
         runTool(withDevice(run.tool, device), withDevice(run.environment, device), run);
@@ -388,9 +499,9 @@ void TestCaptureTool::runs()
             QStringLiteral("exit status %1, standard error:\n%2").arg(outcome.status).arg(err)));
     COMPARE_TEMPLATE(err, withDevice({run.err}, device).constFirst());
     QCOMPARE(outcome.out, run.out);
-    // The port is free for the next program whichever way the run ended.
-    if (!run.holdPort)
-        QVERIFY(!QFile::exists(lockFileOf(device)));
+    // The port is free for the next program whichever way the run ended; another program's
+    // lock stays.
+    QCOMPARE(QFile::exists(lockFileOf(device)), run.holder == QLatin1String("lock"));
     if (run.maxMs) {
         QVERIFY2(outcome.ms >= run.minMs && outcome.ms < run.maxMs,
                  qPrintable(QStringLiteral("%1 ms").arg(outcome.ms)));

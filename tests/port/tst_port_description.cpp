@@ -29,6 +29,7 @@ std::optional<SerialControl::OpenFailure> failureOf(const QString &written)
     return F{kind == QLatin1String("permission") ? F::Permission
              : kind == QLatin1String("busy")     ? F::Busy
              : kind == QLatin1String("none")     ? F::NoDevice
+             : kind == QLatin1String("stale")    ? F::StaleLock
                                                  : F::Other,
              reason};
 }
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void hint();
     void listing_data();
     void listing();
+    void lockFolderNote_data();
+    void lockFolderNote();
 };
 
 void TestPortDescription::hint_data()
@@ -79,10 +82,18 @@ void TestPortDescription::hint_data()
                                     "adduser $USER dialout\", then log out and in again.");
     QTest::newRow("held by another program")
         << "/dev/ttyUSB0|FT232R USB UART"
-        << "busy:Permission error while locking the device"
-        << adapter + QStringLiteral("\nThe last opening failed: Permission error while locking "
-                                    "the device.\nAnother program holds the port: end it, then "
-                                    "choose Ok again.");
+        << "busy:in use by picocom (process 4242), which holds a lock on the device"
+        << adapter + QStringLiteral("\nThe last opening failed: in use by picocom (process 4242), "
+                                    "which holds a lock on the device.\nAnother program holds the "
+                                    "port: end it, then choose Ok again.");
+    // The reason says how to remove it; nobody is to be ended.
+    QTest::newRow("a stale lock file that cannot be removed")
+        << "/dev/ttyUSB0|FT232R USB UART"
+        << "stale:the stale lock file /run/lock/LCK..ttyUSB0 of user alice names process 4242, "
+           "which has ended, and cannot be removed"
+        << adapter + QStringLiteral("\nThe last opening failed: the stale lock file "
+                                    "/run/lock/LCK..ttyUSB0 of user alice names process 4242, "
+                                    "which has ended, and cannot be removed.");
     QTest::newRow("gone when it was opened")
         << "/dev/ttyUSB0|FT232R USB UART"
         << "other:No such file or directory"
@@ -121,6 +132,39 @@ void TestPortDescription::listing()
     for (const QString &path : present)
         devices.append({path, QString()});
     QCOMPARE(portdescription::listing(PortMap(devices)), expected);
+}
+
+// Said once in each place a user looks at the ports, when no lock file can be written.
+void TestPortDescription::lockFolderNote_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("expected");
+    const QString note = QStringLiteral("\nNote: no lock file (/run/lock: Read-only file system).");
+    QTest::newRow("an option's tooltip")
+        << "hint" << QStringLiteral("/dev/ttyS0 \u2014 built-in serial port") + note;
+    QTest::newRow("an option with no port behind it")
+        << "hint of nothing" << "No serial port stands behind this number on this computer.";
+    QTest::newRow("tarvix --ports")
+        << "listing"
+        << QStringLiteral("COM1  /dev/ttyS0  built-in serial port\n"
+                          "COM2  -           no serial port stands behind this number\n"
+                          "COM3  -           no serial port stands behind this number\n"
+                          "COM4  -           no serial port stands behind this number\n") +
+               note + QLatin1Char('\n');
+}
+
+void TestPortDescription::lockFolderNote()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, expected);
+    const QString note = QStringLiteral("no lock file (/run/lock: Read-only file system)");
+    const PortMap map({{QStringLiteral("/dev/ttyS0"), QString()}}, PortMap::Naming::Enumerated);
+    if (where == QLatin1String("listing"))
+        QCOMPARE(portdescription::listing(map, note), expected);
+    else
+        QCOMPARE(portdescription::hint(map.entry(where == QLatin1String("hint") ? 1 : 2),
+                                       std::nullopt, note),
+                 expected);
 }
 
 QTEST_GUILESS_MAIN(TestPortDescription)

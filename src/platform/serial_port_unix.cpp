@@ -1,0 +1,291 @@
+// The serial port on Unix, straight on the terminal device: the toolkit's serial port keeps
+// lock files of its own making (taken over once 30 s old whether their process lives or not,
+// and moved to /tmp when the lock folder takes no file), which no other serial program honours.
+
+#include "port_lock.h"
+#include "serial_port.h"
+
+#ifndef Q_OS_WIN
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tvx {
+
+struct SystemSerialControl::Device {
+    int fd = -1;
+    QSocketNotifier *notifier = nullptr; // a child of the control
+    PortLock lock;
+    quint64 openings = 0; // tells a reader whether the device it read from is still the one open
+};
+
+namespace {
+
+// The speeds a terminal takes by name.
+bool speedOf(qint32 baud, speed_t *speed)
+{
+    static const struct {
+        qint32 baud;
+        speed_t speed;
+    } speeds[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                  {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                  {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                  {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                  {115200, B115200}, {230400, B230400}};
+    for (const auto &entry : speeds) {
+        if (entry.baud == baud) {
+            *speed = entry.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Raw 8-bit input at the line settings: no echo, no line editing, no translation of line ends,
+// no flow control; reads return at once with what is there.
+bool configure(int fd, const LineSettings &s, QString *reason)
+{
+    termios t{};
+    speed_t speed = B0;
+    if (!speedOf(s.baud, &speed)) {
+        *reason = QStringLiteral("the speed %1 is not supported").arg(s.baud);
+        return false;
+    }
+    if (::tcgetattr(fd, &t) != 0) {
+        *reason = qt_error_string(errno);
+        return false;
+    }
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= sizes[s.dataBits - 5];
+    if (s.stopBits == 2)
+        t.c_cflag |= CSTOPB;
+    if (s.parity != 'N')
+        t.c_cflag |= PARENB;
+    if (s.parity == 'O' || s.parity == 'M')
+        t.c_cflag |= PARODD;
+#ifdef CMSPAR
+    if (s.parity == 'M' || s.parity == 'S')
+        t.c_cflag |= CMSPAR;
+#endif
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 ||
+        ::tcsetattr(fd, TCSANOW, &t) != 0) {
+        *reason = qt_error_string(errno);
+        return false;
+    }
+    return true;
+}
+
+// The process that holds a flock() on the device, from the kernel's list of locks; 0 when it
+// cannot be told.
+qint64 flockHolder(int fd)
+{
+    struct stat info {};
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::fstat(fd, &info) != 0 || !locks.open(QIODevice::ReadOnly))
+        return 0;
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF": the holder, then the device of the
+    // file system in hexadecimal and the inode.
+    const QByteArray inode = ':' + QByteArray::number(quint64(info.st_ino));
+    const QByteArray device = QByteArray::number(major(info.st_dev), 16).rightJustified(2, '0') +
+                              ':' +
+                              QByteArray::number(minor(info.st_dev), 16).rightJustified(2, '0');
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == device + inode)
+            return fields.at(4).toLongLong();
+    }
+    return 0;
+}
+
+// Who holds the device through flock(), as far as the system tells.
+QString flockReason(int fd)
+{
+    const qint64 pid = flockHolder(fd);
+    if (pid <= 0)
+        return QStringLiteral("in use by another program, which holds a lock on the device");
+    const QString program = programOfProcess(pid);
+    return program.isEmpty()
+               ? QStringLiteral("in use by process %1, which holds a lock on the device").arg(pid)
+               : QStringLiteral("in use by %1 (process %2), which holds a lock on the device")
+                     .arg(program)
+                     .arg(pid);
+}
+
+} // namespace
+
+SystemSerialControl::SystemSerialControl(QObject *parent)
+    : SerialControl(parent), m_device(std::make_unique<Device>())
+{
+}
+
+// A control that goes while its port is open (the program ends, a window is discarded) lets
+// go of the device and its lock.
+SystemSerialControl::~SystemSerialControl()
+{
+    closeDevice();
+}
+
+QString SystemSerialControl::lockFolderNote() const
+{
+    return tvx::lockFolderNote(systemLockFolder());
+}
+
+bool SystemSerialControl::openDevice(const QString &device, const LineSettings &settings,
+                                     OpenFailure *failure)
+{
+    // One device, one lock: a link (/dev/serial/by-id/..., a name of the user's own) is
+    // followed to the real device, which is what every program names its lock file after.
+    const QString real = realDeviceOf(device);
+    PortLock &lock = m_device->lock;
+    const PortLock::Result locked = lock.acquire(real);
+    if (locked.outcome == PortLock::Outcome::Busy ||
+        locked.outcome == PortLock::Outcome::StaleUnremovable) {
+        failure->kind = locked.outcome == PortLock::Outcome::Busy ? OpenFailure::Busy
+                                                                  : OpenFailure::StaleLock;
+        failure->reason = locked.reason;
+        return false;
+    }
+    const auto fail = [&](OpenFailure::Kind kind, const QString &reason, int fd) {
+        if (fd >= 0)
+            ::close(fd);
+        lock.release();
+        failure->kind = kind;
+        failure->reason = reason;
+        return false;
+    };
+
+    const int fd =
+        ::open(QFile::encodeName(real).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EBUSY) {
+            // Another program has the terminal in exclusive mode.
+            return fail(OpenFailure::Busy,
+                        QStringLiteral("in use by another program (%1)").arg(qt_error_string(error)),
+                        -1);
+        }
+        return fail(error == EACCES ? OpenFailure::Permission : OpenFailure::Other,
+                    qt_error_string(error), -1);
+    }
+    // Programs that lock with flock() see the port as busy, and are seen; the kernel drops the
+    // lock with the descriptor, however the program ends.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return fail(OpenFailure::Busy, flockReason(fd), fd);
+        return fail(OpenFailure::Other, qt_error_string(errno), fd);
+    }
+    // A terminal that is not a terminal (a plain file, a pipe) fails here.
+    QString reason;
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return fail(OpenFailure::Other, qt_error_string(errno), fd);
+    if (!configure(fd, settings, &reason))
+        return fail(OpenFailure::Other, reason, fd);
+
+    m_device->fd = fd;
+    ++m_device->openings;
+    m_device->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_device->notifier, &QSocketNotifier::activated, this,
+            &SystemSerialControl::readDevice);
+    if (locked.outcome == PortLock::Outcome::NotWritable)
+        noteNoLockFile(locked.reason);
+    return true;
+}
+
+void SystemSerialControl::readDevice()
+{
+    const int fd = m_device->fd;
+    if (fd < 0)
+        return;
+    QByteArray bytes;
+    QString reason;
+    bool gone = false;
+    char block[4096];
+    for (;;) {
+        // With no waiting byte a terminal read gives 0 (the line is raw, without a minimum
+        // count) or EAGAIN: neither tells of a hang-up; poll() below does.
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n > 0) {
+            bytes.append(block, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            gone = true; // a pseudo-terminal whose other end closed says EIO
+            reason = qt_error_string(errno);
+        }
+        break;
+    }
+    pollfd state{fd, POLLIN, 0};
+    if (!gone && ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        gone = true; // the line hung up or the adapter is gone
+    if (gone)
+        m_device->notifier->setEnabled(false); // a hung-up device stays readable for ever
+    // The receive notification may run a whole capture, during which this device can be
+    // closed, or another one opened.
+    const quint64 opening = m_device->openings;
+    received(bytes);
+    if (gone && m_device->openings == opening && m_device->fd == fd)
+        lost(lostDeviceReason(reason));
+}
+
+void SystemSerialControl::closeDevice()
+{
+    if (m_device->fd < 0)
+        return;
+    // The lock file goes before the device is let go. A pseudo-terminal's name is free again
+    // once its last descriptor closes and goes to the next terminal made at once; an opening of
+    // that one must not find this lock still standing.
+    m_device->lock.release();
+    if (m_device->notifier) {
+        m_device->notifier->setEnabled(false);
+        m_device->notifier->deleteLater(); // it may be the one whose signal runs now
+        m_device->notifier = nullptr;
+    }
+    ::close(m_device->fd);
+    m_device->fd = -1;
+    ++m_device->openings;
+}
+
+bool SystemSerialControl::configureDevice(const LineSettings &settings, QString *reason)
+{
+    return configure(m_device->fd, settings, reason);
+}
+
+void SystemSerialControl::collectPending()
+{
+    // What the terminal holds and nobody has read yet; the port is on its way to being closed,
+    // so it comes without a notification. At 1200 baud one read takes everything.
+    const int fd = m_device->fd;
+    if (fd < 0)
+        return;
+    char block[4096];
+    for (int read = 0; read < 64; ++read) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        receivedQuietly(QByteArray(block, n));
+    }
+}
+
+} // namespace tvx
+
+#endif
