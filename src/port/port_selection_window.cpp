@@ -53,8 +53,10 @@ void PortSelectionWindow::Form_Load()
 void PortSelectionWindow::showPortHints()
 {
     const PortMap map = m_link.comm().portMap();
+    const QString lockNote = m_link.comm().lockFolderNote();
     for (qint16 port = 1; port <= 4; ++port) {
-        option(port)->setToolTip(portdescription::hint(map.entry(port), m_link.lastFailure(port)));
+        option(port)->setToolTip(
+            portdescription::hint(map.entry(port), m_link.lastFailure(port), lockNote));
     }
 }
 
