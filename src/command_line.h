@@ -10,6 +10,9 @@
 
 namespace tvx {
 
+// Why no lock file can be written in the system's lock folder; empty when one can.
+QString systemLockNote();
+
 // What the program answers on its command line, before any window or display is needed:
 // --version (-v), --help (-h, -?) and --ports print a text on standard output and end the
 // program; --ports lists what the port numbers stand for on the machine that ports() gives,
@@ -20,8 +23,6 @@ std::optional<QString> commandLineAnswer(const QStringList &arguments, const QSt
                                          const std::function<PortMap()> &ports = PortMap::ofSystem,
                                          const std::function<QString()> &lockNote = systemLockNote);
 
-// Why no lock file can be written in the system's lock folder; empty when one can.
-QString systemLockNote();
 
 // The reading file to open at start-up: the first argument that is no option (a file manager's
 // "Open with" passes one), or an empty string.

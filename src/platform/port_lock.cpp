@@ -182,16 +182,16 @@ PortLock::Result PortLock::acquire(const QString &device)
                         : QStringLiteral("in use by %1 (%2, %3)").arg(program, process, where)};
         }
         // A lock that names no process may be one that is being written.
-        const qint64 age = QDateTime::fromSecsSinceEpoch(info.st_mtime)
-                               .secsTo(QDateTime::currentDateTimeUtc());
-        if (!holder && age < StaleAfterSeconds) {
+        const qint64 ageMs = QDateTime::currentMSecsSinceEpoch() -
+                             (qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
+        if (!holder && ageMs < StaleAfterSeconds * 1000) {
             return {Outcome::Busy,
                     QStringLiteral("in use by another program (%1 names no process)").arg(where)};
         }
         if (::unlink(path.constData()) == 0 || errno == ENOENT)
             continue;
         const QString refused = qt_error_string(errno);
-        const QString gone = holder ? QStringLiteral("process %1, which has ended").arg(holder->pid)
+        const QString gone = holder ? QStringLiteral("process %1, which has ended,").arg(holder->pid)
                                     : QStringLiteral("no process");
         return {Outcome::StaleUnremovable,
                 QStringLiteral("the stale lock file %1 of user %2 names %3 and cannot be "

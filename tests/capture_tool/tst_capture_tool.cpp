@@ -147,6 +147,7 @@ private Q_SLOTS:
     void runs_data();
     void runs();
     void liveLineOnATerminal();
+    void otherProgramsWaitForTheCapture();
     void answersWithoutDisplay_data();
     void answersWithoutDisplay();
 
@@ -552,6 +553,32 @@ void TestCaptureTool::liveLineOnATerminal()
     COMPARE_TEMPLATE(
         updates.last(),
         QStringLiteral("\x1b[K%1: 300 bytes in {s} s, written to {file}\n").arg(device));
+}
+
+// While tarvix-capture holds the port, picocom (which locks with flock) and programs that look
+// for lock files are refused, and the transmission comes through whole.
+void TestCaptureTool::otherProgramsWaitForTheCapture()
+{
+    if (!Picocom::installed())
+        QSKIP("picocom is not installed (make test installs it)");
+    const QByteArray sent(120, 'R');
+    const QString device = startSimulator(sent, words("--delay 3000"));
+    QVERIFY(!device.isEmpty());
+    QProcess tool;
+    tool.setWorkingDirectory(m_work);
+    tool.start(QStringLiteral(TARVIX_CAPTURE), {QStringLiteral("--device"), device});
+    QFile lock(lockFileOf(device));
+    QTRY_VERIFY(lock.exists());
+    QVERIFY(lock.open(QIODevice::ReadOnly));
+    QCOMPARE(lock.readAll(), lockFileContent(tool.processId()));
+    const auto [status, said] = Picocom::tryOpen(device);
+    QCOMPARE(status, 1);
+    QVERIFY2(said.contains("FATAL: cannot lock " + device.toLocal8Bit()), said.constData());
+    QVERIFY(tool.waitForFinished(15000));
+    QCOMPARE(tool.exitCode(), 0);
+    const QStringList files = filesLeft();
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(test::fileContent(m_work + QLatin1Char('/') + files.first()), sent + "\r\n");
 }
 
 void TestCaptureTool::answersWithoutDisplay_data()

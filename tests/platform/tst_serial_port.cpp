@@ -1,3 +1,4 @@
+#include "platform/port_lock.h"
 #include "platform/serial_port.h"
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <memory>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -50,6 +53,9 @@ private Q_SLOTS:
     void lostDeviceReason();
     void realPortReceivesBytesExactly();
     void realPortLostKeepsWhatArrived();
+    void realPortClosingTakesTheLastBytes();
+    void realPortFlockBothWays_data();
+    void realPortFlockBothWays();
 };
 
 void TestSerialPort::settingsParse_data()
@@ -525,6 +531,62 @@ void TestSerialPort::realPortRemovesItsLockBeforeLettingGo()
     done = true;
     maker.join();
     QCOMPARE(refused.load(), 0);
+}
+
+// Bytes that reached the terminal in the last moment before the port is closed (another port
+// chosen mid-capture) are still handed to the reader that is told of the closing.
+void TestSerialPort::realPortClosingTakesTheLastBytes()
+{
+    test::PseudoTerminal pty;
+    mapCom(1, pty.slavePath());
+    SystemSerialControl comm;
+    QVERIFY(comm.setPortOpen(true));
+    QByteArray taken;
+    connect(&comm, &SerialControl::aboutToClose, this, [&] { taken = comm.input().value(); });
+    QVERIFY(pty.write("last block"));
+    QThread::msleep(100); // in the terminal, not yet read: no event runs meanwhile
+    QVERIFY(comm.setPortOpen(false));
+    QCOMPARE(taken, QByteArray("last block"));
+}
+
+// A program that locks the device with flock() (picocom, say) and this one see each other.
+void TestSerialPort::realPortFlockBothWays_data()
+{
+    QTest::addColumn<bool>("otherFirst");
+    QTest::newRow("the other program holds it") << true;
+    QTest::newRow("this program holds it") << false;
+}
+
+void TestSerialPort::realPortFlockBothWays()
+{
+    QFETCH(bool, otherFirst);
+    test::PseudoTerminal pty;
+    mapCom(1, pty.slavePath());
+    const int other = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(other >= 0);
+    SystemSerialControl comm;
+    if (otherFirst) {
+        QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        QVERIFY(!comm.setPortOpen(true));
+        QCOMPARE(comm.openFailure().kind, SerialControl::OpenFailure::Busy);
+        QCOMPARE(comm.openFailure().reason,
+                 QStringLiteral("in use by tst_serial_port (process %1), which holds a lock on "
+                                "the device")
+                     .arg(QCoreApplication::applicationPid()));
+        // Nothing of the failed opening stays behind.
+        QVERIFY(!QFile::exists(QStringLiteral("/run/lock/") + lockFileName(pty.slavePath())));
+    } else {
+        QVERIFY(comm.setPortOpen(true));
+        QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), -1);
+        QCOMPARE(errno, EWOULDBLOCK);
+        // The lock file in the form every serial program reads.
+        QFile lock(QStringLiteral("/run/lock/") + lockFileName(pty.slavePath()));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(), lockFileContent(QCoreApplication::applicationPid()));
+        QVERIFY(comm.setPortOpen(false));
+        QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0); // let go with the port
+    }
+    ::close(other);
 }
 
 QTEST_MAIN(TestSerialPort)
