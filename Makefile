@@ -7,10 +7,11 @@ JOBS ?= $(shell nproc)
 BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev \
                  qt6-qpa-plugins fonts-liberation
 # systemd: systemd-analyze checks the capture station's unit; xfwm4 and its settings service
-# (xfconf, D-Bus) are the window manager the desktop cases run under.
+# (xfconf, D-Bus) are the window manager the desktop cases run under; picocom is the other serial
+# program the port's locking is tried against.
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
                 poppler-utils imagemagick desktop-file-utils groff-base systemd \
-                xfwm4 xfconf dbus-daemon dbus-bin wmctrl
+                xfwm4 xfconf dbus-daemon dbus-bin wmctrl picocom
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 PACKAGE_PACKAGES = dpkg-dev file
 # The Windows syntax check: the MinGW-w64 cross compiler, and jq to read the build's commands.
