@@ -50,6 +50,7 @@ void Capture::stop()
 
 void Capture::capture()
 {
+    m_text.setReceiving(true);
     m_comm.setInputLen(0);
     m_comm.setRThreshold(0);
     m_view.setReadingAreaVisible(false);
@@ -124,6 +125,7 @@ void Capture::end()
     m_comm.setRThreshold(1);
     m_view.setReadingAreaVisible(true);
     m_view.beep();
+    m_text.setReceiving(false);
     Q_EMIT finished();
 }
 

@@ -27,4 +27,12 @@ void ReadingText::append(const QByteArray &block)
     Q_EMIT appended(block);
 }
 
+void ReadingText::setReceiving(bool receiving)
+{
+    if (receiving == m_receiving)
+        return;
+    m_receiving = receiving;
+    Q_EMIT receivingChanged(receiving);
+}
+
 } // namespace tvx

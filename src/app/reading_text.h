@@ -26,6 +26,11 @@ public:
     void replace(const QByteArray &bytes, LineIndex lines);
     void append(const QByteArray &block);
 
+    // Whether a transmission is being received into the text (a capture runs). A file still
+    // being read gives way to it rather than replace it afterwards.
+    bool receiving() const { return m_receiving; }
+    void setReceiving(bool receiving);
+
 Q_SIGNALS:
     // The whole text is about to change: bytes() still holds the old text.
     void aboutToReplace();
@@ -33,10 +38,12 @@ Q_SIGNALS:
     void replaced();
     // A block was added at the end.
     void appended(const QByteArray &block);
+    void receivingChanged(bool receiving);
 
 private:
     QByteArray m_bytes;
     LineIndex m_lines;
+    bool m_receiving = false;
 };
 
 } // namespace tvx

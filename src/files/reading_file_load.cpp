@@ -14,6 +14,7 @@ ReadingFileLoad::ReadingFileLoad(ReadingText &text, QObject *parent) : QObject(p
     m_next.setSingleShot(true);
     m_next.setInterval(0);
     connect(&m_next, &QTimer::timeout, this, &ReadingFileLoad::readSome);
+    connect(&m_text, &ReadingText::receivingChanged, this, &ReadingFileLoad::receivingChanged);
 }
 
 ReadingFileLoad::~ReadingFileLoad()
@@ -53,16 +54,54 @@ void ReadingFileLoad::readSome()
             return;
         }
     } while (turn.elapsed() < TurnMilliseconds);
+    // Opened in the middle of a capture: a file read whole in its first turn has replaced the
+    // text, and the capture's next blocks follow it; a longer one gives way, as done later it
+    // would replace what the capture collects meanwhile.
+    if (m_text.receiving()) {
+        giveWay();
+        return;
+    }
     setBusy(true);
     m_next.start();
+}
+
+QString ReadingFileLoad::gaveWayReason()
+{
+    return QStringLiteral("a transmission from the instrument arrived while the file was being "
+                          "read");
+}
+
+void ReadingFileLoad::receivingChanged(bool receiving)
+{
+    if (receiving && m_running) {
+        giveWay();
+    } else if (!receiving && m_gaveWay) {
+        m_gaveWay = false;
+        // After the capture has finished ending: whoever shows a box for this must not hold it.
+        QMetaObject::invokeMethod(
+            this, [this] { finish(false, gaveWayReason()); }, Qt::QueuedConnection);
+    }
+}
+
+void ReadingFileLoad::giveWay()
+{
+    stopReading();
+    m_gaveWay = true;
+}
+
+void ReadingFileLoad::stopReading()
+{
+    m_next.stop();
+    m_content = QByteArray();
+    m_lines.clear();
+    setBusy(false);
 }
 
 void ReadingFileLoad::finish(bool loaded, const QString &reason)
 {
     m_running = false;
-    m_content = QByteArray();
-    m_lines.clear();
-    setBusy(false);
+    m_gaveWay = false;
+    stopReading();
     Q_EMIT finished(loaded, reason);
 }
 

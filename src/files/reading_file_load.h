@@ -15,6 +15,10 @@ class ReadingText;
 // windows go on answering while a long file is read; the busy cursor shows meanwhile. The line
 // index is built slice by slice as well. The reading text is replaced only once the whole file
 // has been read: a failure, or a load given up (the object deleted), leaves it as it was.
+//
+// A transmission wins over a file: when one is being received while the file is still being
+// read, the load stops at once and leaves the reading text to the capture, and finished() tells
+// of it only once the capture has ended (a box in the middle would hide what comes in).
 class ReadingFileLoad : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +34,11 @@ public:
     // Starts loading the file; a short file, or one that cannot be read, is done before this
     // returns.
     void start(const QString &path);
+    // From start() until finished(), also while a load that gave way waits for the capture's end.
     bool running() const { return m_running; }
+
+    // Why a load that gave way to a transmission did not load its file.
+    static QString gaveWayReason();
 
 Q_SIGNALS:
     // The load ended: the reading text holds the file, or reason says why it does not.
@@ -38,6 +46,9 @@ Q_SIGNALS:
 
 private:
     void readSome();
+    void receivingChanged(bool receiving);
+    void giveWay();
+    void stopReading();
     void finish(bool loaded, const QString &reason);
     void setBusy(bool busy);
 
@@ -47,6 +58,7 @@ private:
     LineIndex m_lines;
     QTimer m_next;
     bool m_running = false;
+    bool m_gaveWay = false;
     bool m_busy = false;
 };
 
