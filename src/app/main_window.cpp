@@ -101,7 +101,20 @@ void MainWindow::Form_Load()
 
 void MainWindow::setReadingAreaVisible(bool visible)
 {
-    m_ui->txtreading->setVisible(visible);
+    QWidget *reading = m_ui->txtreading;
+    if (visible) {
+        reading->show();
+        // Back in the reading area, where Page Down scrolls, whichever control the capture
+        // left it on; in a window that is not active this only marks where it goes back to.
+        reading->setFocus();
+        return;
+    }
+    // Hidden with the focus, the reading area would pass it on to the next control in the tab
+    // order, Exit, where one press of Space ends the program in the middle of the capture. The
+    // window's surface holds it meanwhile: keys do nothing there, and Tab still leads on.
+    if (focusWidget() == reading)
+        m_ui->surface->setFocus();
+    reading->hide();
 }
 
 void MainWindow::setNoticeVisible(bool visible)
@@ -152,7 +165,11 @@ void MainWindow::mnuport_Click()
 
 void MainWindow::mnuopen_Click()
 {
-    m_openWindow.show([this] { return new OpenWindow(m_text, this); });
+    m_openWindow.show([this] {
+        auto *window = new OpenWindow(m_text, this);
+        connect(window, &OpenWindow::mainWindowWanted, this, &MainWindow::showMain);
+        return window;
+    });
 }
 
 void MainWindow::mnusave_Click()

@@ -104,10 +104,12 @@ void OpenWindow::direct()
     connect(load, &ReadingFileLoad::finished, this,
             [this, load, path](bool loaded, const QString &reason) {
                 load->deleteLater();
-                if (loaded)
+                if (loaded) {
                     close();
-                else
+                    Q_EMIT mainWindowWanted();
+                } else {
                     messageBox(this, readingfile::loadFailure(path, reason));
+                }
             });
     load->start(path);
 }

@@ -35,6 +35,10 @@ public:
     void File1_DblClick();
     void cmdok_Click();
 
+Q_SIGNALS:
+    // The file is loaded: the main window comes (back) to the front.
+    void mainWindowWanted();
+
 private:
     void Form_Load();
 
