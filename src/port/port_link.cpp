@@ -25,9 +25,13 @@ std::optional<SerialControl::OpenFailure> PortLink::lastFailure(qint16 port) con
 
 bool PortLink::runProcedure(qint16 port)
 {
+    // The ports are enumerated once, while the port in force is still open: the device for the
+    // number is known before it closes, and the opening does not enumerate again.
+    const PortScanHold oneScan;
     // Closing a port only to open it again on the same device would throw away what waits in
-    // its receive buffer and whatever arrives meanwhile, in the middle of a transmission maybe.
-    if (m_comm.portOpen() && m_comm.commPort() == port && m_comm.settings() == lineSettings() &&
+    // its receive buffer and whatever arrives meanwhile, in the middle of a transmission maybe;
+    // also when another number stands for that device. The control then keeps its number.
+    if (m_comm.portOpen() && m_comm.settings() == lineSettings() &&
         m_comm.isOpenOn(m_comm.deviceFor(port))) {
         return report(port, m_comm.setRThreshold(ReceiveThreshold));
     }

@@ -35,7 +35,9 @@ public:
     // Close the port if open, select the port number's port, apply the line settings, set the
     // receive threshold and open. On failure the port is closed and failure() says why. An open
     // port that would only be closed and opened again on the same device stays open, its
-    // receive buffer untouched, with only the threshold set.
+    // receive buffer untouched, with only the threshold set; also when the number is another
+    // one that stands for that device (the control keeps the number it was opened with). The
+    // ports are enumerated once, before the open port is closed.
     bool openPort(Choice choice = Choice::Ok);
 
     // The same procedure for a port that was lost while open and has come back; not the

@@ -50,7 +50,8 @@ private Q_SLOTS:
     void okStoresAndOpens();
     void okOnBusyPort();
     void cancelAfterFailedOk();
-    void okOnOpenPortKeepsIt();
+    void okOnOpenPort_data();
+    void okOnOpenPort();
     void cancelFailsSilently();
     void secondShowKeepsSavedNumber();
     void unwritableConfigIsReportedAndPortStillOpens();
@@ -249,20 +250,48 @@ void TestPortSelection::cancelAfterFailedOk()
     QVERIFY(!m_window->isVisible());
 }
 
-void TestPortSelection::okOnOpenPortKeepsIt()
+// Ok on a number that stands for the device open now keeps it open, whatever waits in it. The
+// ports are enumerated once, before the open port could be closed.
+void TestPortSelection::okOnOpenPort_data()
 {
+    QTest::addColumn<int>("marked");   // the option marked before Ok, 0 for none
+    QTest::addColumn<QString>("com3"); // TARVIX_COM3, if set
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("openings");
+    QTest::addColumn<QByteArray>("waiting");
+    QTest::newRow("the same number") << 0 << QString() << com(2) << 0 << QByteArray("waiting");
+    QTest::newRow("another number, the same device")
+        << 3 << com(2) << com(2) << 0 << QByteArray("waiting");
+    QTest::newRow("another device") << 3 << QString() << com(3) << 1 << QByteArray();
+}
+
+void TestPortSelection::okOnOpenPort()
+{
+    QFETCH(int, marked);
+    QFETCH(QString, com3);
+    QFETCH(QString, device);
+    QFETCH(int, openings);
+    QFETCH(QByteArray, waiting);
+    if (!com3.isEmpty())
+        qputenv("TARVIX_COM3", com3.toLocal8Bit());
     QFile::remove(configfile::fileName());
     m_comm->feed("waiting");
     QVERIFY(m_comm->setRThreshold(0));
     QVERIFY(openWindow());
+    if (marked != 0)
+        option(marked)->click();
     const int opens = m_comm->openCount();
+    const int scans = m_comm->scans();
+    const int scansWhileClosed = m_comm->scansWhileClosed();
     m_window->cmdok_Click();
-    QCOMPARE(m_comm->openCount(), opens);
-    QCOMPARE(m_comm->openedDevice(), com(2));
-    QCOMPARE(*m_comm->input(), QByteArray("waiting"));
+    QCOMPARE(m_comm->openCount(), opens + openings);
+    QCOMPARE(m_comm->openedDevice(), device);
+    QCOMPARE(*m_comm->input(), waiting);
     QCOMPARE(m_comm->rThreshold(), qint16(1));
-    QCOMPARE(cfgBytes(), QByteArray("2\r\n\r\n"));
+    QCOMPARE(cfgBytes(), QByteArray::number(marked != 0 ? marked : 2) + "\r\n\r\n");
     QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_comm->scans(), scans + 1);
+    QCOMPARE(m_comm->scansWhileClosed(), scansWhileClosed);
 }
 
 void TestPortSelection::cancelFailsSilently()

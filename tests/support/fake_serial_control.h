@@ -28,9 +28,13 @@ public:
     QString openedDevice() const { return m_openedDevice; }
     LineSettings openedSettings() const { return m_openedSettings; }
     int openCount() const { return m_openCount; }
+    // How often the pretend machine's ports were enumerated, and how often of that with the
+    // port closed. Enumerations go through the holds as the system's do.
+    int scans() const { return m_scans; }
+    int scansWhileClosed() const { return m_scansWhileClosed; }
 
 protected:
-    QList<SerialDevice> presentPorts() const override { return m_present; }
+    QList<SerialDevice> presentPorts() const override;
     bool openDevice(const QString &device, const LineSettings &settings,
                     OpenFailure *failure) override;
     void closeDevice() override { m_openedDevice.clear(); }
@@ -42,6 +46,8 @@ private:
     QString m_openedDevice;
     LineSettings m_openedSettings;
     int m_openCount = 0;
+    mutable int m_scans = 0;
+    mutable int m_scansWhileClosed = 0;
 };
 
 } // namespace tvx::test
