@@ -41,9 +41,11 @@ private Q_SLOTS:
     void notificationFollowsThreshold();
     void closingDiscardsWaiting();
 
+    void realPortOpensAtLineSettings_data();
     void realPortOpensAtLineSettings();
     void noDeviceBehindTheNumber_data();
     void noDeviceBehindTheNumber();
+    void realPortMissingDeviceFails_data();
     void realPortMissingDeviceFails();
     void realPortHeldByOtherOpeningFails_data();
     void realPortHeldByOtherOpeningFails();
@@ -341,15 +343,33 @@ static void mapCom(int port, const QString &device)
     qputenv(QByteArray("TARVIX_COM" + QByteArray::number(port)).constData(), device.toLocal8Bit());
 }
 
+void TestSerialPort::realPortOpensAtLineSettings_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("refused"); // the reason, when the terminal cannot take them
+    // A pseudo-terminal always reports 8 bits without parity, whatever it was given.
+    QTest::newRow("the instrument's line") << "1200,N,8,1" << "";
+    QTest::newRow("two stop bits") << "9600,N,8,2" << "";
+    QTest::newRow("another speed") << "2400,N,8,1" << "";
+    QTest::newRow("a speed no terminal has") << "1234,N,8,1" << "the speed 1234 is not supported";
+}
+
 void TestSerialPort::realPortOpensAtLineSettings()
 {
+    QFETCH(QString, settings);
+    QFETCH(QString, refused);
     test::PseudoTerminal pty;
     QVERIFY(pty.isValid());
     mapCom(1, pty.slavePath());
     SystemSerialControl comm;
-    QVERIFY2(comm.setPortOpen(true), qPrintable(comm.errorString()));
+    QVERIFY(comm.setSettings(settings));
+    QCOMPARE(comm.setPortOpen(true), refused.isEmpty());
+    if (!refused.isEmpty()) {
+        QCOMPARE(comm.openFailure().reason, refused);
+        return;
+    }
     QCOMPARE(comm.deviceName(), pty.slavePath());
-    QCOMPARE(comm.settings(), QStringLiteral("1200,N,8,1"));
+    QCOMPARE(pty.lineSettings(), settings);
     QVERIFY(comm.setPortOpen(false));
     QVERIFY(!comm.portOpen());
 }
@@ -377,15 +397,32 @@ void TestSerialPort::noDeviceBehindTheNumber()
     QCOMPARE(comm.openFailure().kind, SerialControl::OpenFailure::NoDevice);
 }
 
+void TestSerialPort::realPortMissingDeviceFails_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such device") << "/dev/tarvix-no-such-device"
+                                    << "No such file or directory";
+    QTest::newRow("a plain file, not a terminal") << "{file}"
+                                                  << "Inappropriate ioctl for device";
+}
+
 void TestSerialPort::realPortMissingDeviceFails()
 {
-    mapCom(2, QStringLiteral("/dev/tarvix-no-such-device"));
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    if (device == QLatin1String("{file}")) {
+        device = dir.filePath(QStringLiteral("readings.dat"));
+        QVERIFY(test::writeFile(device, "not a serial port"));
+    }
+    mapCom(2, device);
     SystemSerialControl comm;
     QVERIFY(comm.setCommPort(2));
     QVERIFY(!comm.setPortOpen(true));
     QVERIFY(!comm.portOpen());
-    QVERIFY2(comm.errorString().contains(QStringLiteral("/dev/tarvix-no-such-device")),
-             qPrintable(comm.errorString()));
+    QCOMPARE(comm.errorString(), QStringLiteral("COM2 (%1): %2").arg(device, reason));
+    QVERIFY(!QFile::exists(QStringLiteral("/run/lock/") + lockFileName(device)));
 }
 
 // One device, one lock, whatever name each opening uses; root, whom the exclusive open of a
