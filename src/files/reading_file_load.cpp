@@ -76,7 +76,6 @@ void ReadingFileLoad::receivingChanged(bool receiving)
     if (receiving && m_running) {
         giveWay();
     } else if (!receiving && m_gaveWay) {
-        m_gaveWay = false;
         // After the capture has finished ending: whoever shows a box for this must not hold it.
         QMetaObject::invokeMethod(
             this, [this] { finish(false, gaveWayReason()); }, Qt::QueuedConnection);
