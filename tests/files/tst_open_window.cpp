@@ -358,13 +358,11 @@ void OpenWindowTest::failedLoadKeepsEverything()
 
     QSignalSpy replaced(&m_text, &ReadingText::replaced);
     showWindow();
-    QSignalSpy mainWanted(m_slot.window(), &OpenWindow::mainWindowWanted);
     if (!typed.isEmpty())
         test::retype(pathBox(), native(typed));
     const QString path = pathBox()->text();
     test::ModalWatcher watcher;
     pressOk();
-    QCOMPARE(mainWanted.count(), 0);
 
     QCOMPARE(watcher.boxes().size(), 1);
     QCOMPARE(watcher.boxes()[0].title, QStringLiteral("Tarvix"));

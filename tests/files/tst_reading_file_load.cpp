@@ -20,8 +20,6 @@ private Q_SLOTS:
     void limit_data();
     void limit();
     void longFileLoadsInTurns();
-    void givesWayToTransmission_data();
-    void givesWayToTransmission();
 
 private:
     // A file of size bytes that takes no disk space, with tail written at its end.
@@ -111,57 +109,6 @@ void TestReadingFileLoad::longFileLoadsInTurns()
     QCOMPARE(text.lines().lineCount(), 3);
     QCOMPARE(text.lines().lineEnd(text.bytes(), 0), size - 10);
     QCOMPARE(text.lines().lineStart(text.bytes(), 2), size - 3);
-}
-
-// A transmission wins over a file still being read, whether it starts during the load or the
-// file is opened in the middle of it: the load stops at once, and says why only once the
-// capture has ended.
-void TestReadingFileLoad::givesWayToTransmission_data()
-{
-    QTest::addColumn<bool>("openedDuringCapture");
-    QTest::newRow("capture starts during the load") << false;
-    QTest::newRow("file opened during a capture") << true;
-}
-
-void TestReadingFileLoad::givesWayToTransmission()
-{
-    QFETCH(bool, openedDuringCapture);
-    const QString path = sparseFile(readingfile::MaxLoadSize);
-    QVERIFY(!path.isEmpty());
-    ReadingText text;
-    text.replace("before");
-    ReadingFileLoad load(text);
-    QSignalSpy finished(&load, &ReadingFileLoad::finished);
-    const auto captureStarts = [&text] {
-        text.setReceiving(true);
-        text.clear();
-        text.append("001   23.16\r\n");
-    };
-    if (openedDuringCapture)
-        captureStarts();
-    load.start(path);
-    if (!openedDuringCapture) {
-        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
-        captureStarts();
-    }
-    QVERIFY(!QGuiApplication::overrideCursor());
-    QTest::qWait(50); // no more turns
-    text.append("002   23.22\r\n");
-    text.setReceiving(false);
-    QCOMPARE(finished.size(), 0); // not while the capture is ending
-    QVERIFY(load.running());
-    QVERIFY(finished.wait(1000));
-    QCOMPARE(finished[0][0].toBool(), false);
-    QCOMPARE(finished[0][1].toString(),
-             QStringLiteral("a transmission from the instrument arrived while the file was being "
-                            "read"));
-    QVERIFY(!load.running());
-    QCOMPARE(text.bytes(), QByteArray("001   23.16\r\n002   23.22\r\n"));
-    // Said once: the next transmission finds the load over.
-    text.setReceiving(true);
-    text.setReceiving(false);
-    QTest::qWait(50);
-    QCOMPARE(finished.size(), 1);
 }
 
 QTEST_MAIN(TestReadingFileLoad)

@@ -8,16 +8,6 @@ FakeSerialControl::FakeSerialControl(QObject *parent) : SerialControl(parent)
         m_present.append({QStringLiteral("/dev/ttyS%1").arg(n), QString()});
 }
 
-QList<SerialDevice> FakeSerialControl::presentPorts() const
-{
-    return heldScan([this] {
-        ++m_scans;
-        if (!portOpen())
-            ++m_scansWhileClosed;
-        return m_present;
-    });
-}
-
 void FakeSerialControl::setUnavailable(const QString &device, bool unavailable)
 {
     if (unavailable)

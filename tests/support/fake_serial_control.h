@@ -28,13 +28,17 @@ public:
     QString openedDevice() const { return m_openedDevice; }
     LineSettings openedSettings() const { return m_openedSettings; }
     int openCount() const { return m_openCount; }
-    // How often the pretend machine's ports were enumerated, and how often of that with the
-    // port closed. Enumerations go through the holds as the system's do.
+    // How often the pretend machine's ports were enumerated; as the system's, through the holds.
     int scans() const { return m_scans; }
-    int scansWhileClosed() const { return m_scansWhileClosed; }
 
 protected:
-    QList<SerialDevice> presentPorts() const override;
+    QList<SerialDevice> presentPorts() const override
+    {
+        return heldScan([this] {
+            ++m_scans;
+            return m_present;
+        });
+    }
     bool openDevice(const QString &device, const LineSettings &settings,
                     OpenFailure *failure) override;
     void closeDevice() override { m_openedDevice.clear(); }
@@ -47,7 +51,6 @@ private:
     LineSettings m_openedSettings;
     int m_openCount = 0;
     mutable int m_scans = 0;
-    mutable int m_scansWhileClosed = 0;
 };
 
 } // namespace tvx::test
