@@ -40,6 +40,8 @@ private Q_SLOTS:
     void inputLenLimitsRead();
     void notificationFollowsThreshold();
     void closingDiscardsWaiting();
+    void lockNoteOnlyWhileItHolds_data();
+    void lockNoteOnlyWhileItHolds();
 
     void realPortOpensAtLineSettings_data();
     void realPortOpensAtLineSettings();
@@ -334,6 +336,35 @@ void TestSerialPort::closingDiscardsWaiting()
     QVERIFY(comm.setPortOpen(false));
     QVERIFY(comm.setPortOpen(true));
     QCOMPARE(*comm.inBufferCount(), qint16(0));
+}
+
+// The word that no lock file could be written belongs to the opening that could not write one:
+// gone with the port, and not carried over to the next opening, also after a lost device.
+void TestSerialPort::lockNoteOnlyWhileItHolds_data()
+{
+    QTest::addColumn<QString>("end"); // how the first opening ends
+    QTest::newRow("closed") << "close";
+    QTest::newRow("device lost") << "lost";
+}
+
+void TestSerialPort::lockNoteOnlyWhileItHolds()
+{
+    QFETCH(QString, end);
+    const QString note = QStringLiteral("no lock file can be written (/run/lock: Read-only file "
+                                        "system)");
+    test::FakeSerialControl comm;
+    comm.setNoLockFile(note);
+    QVERIFY(comm.setPortOpen(true));
+    QCOMPARE(comm.lockNote(), note);
+    if (end == QLatin1String("close")) {
+        QVERIFY(comm.setPortOpen(false));
+        QCOMPARE(comm.lockNote(), QString());
+    } else {
+        comm.loseDevice();
+    }
+    comm.setNoLockFile(QString()); // the lock folder is writable again
+    QVERIFY(comm.setPortOpen(true));
+    QCOMPARE(comm.lockNote(), QString());
 }
 
 // --- real serial ports on pseudo-terminals ---------------------------------------------------

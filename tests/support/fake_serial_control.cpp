@@ -25,6 +25,8 @@ bool FakeSerialControl::openDevice(const QString &device, const LineSettings &se
     }
     m_openedDevice = device;
     m_openedSettings = settings;
+    if (!m_noLockFile.isEmpty())
+        noteNoLockFile(m_noLockFile);
     ++m_openCount;
     return true;
 }

@@ -20,6 +20,10 @@ public:
     // Devices that fail to open ("/dev/ttyS2", or a path mapped through TARVIX_COM<n>).
     void setUnavailable(const QString &device, bool unavailable = true);
 
+    // The openings from now on hold the device without a lock file, for this reason; none when
+    // it is empty.
+    void setNoLockFile(const QString &note) { m_noLockFile = note; }
+
     void feed(const QByteArray &bytes) { received(bytes); }
     void loseDevice() { lost(QStringLiteral("device removed")); }
     // Another serial event (a line status change, say) raises the notification.
@@ -51,6 +55,7 @@ private:
     LineSettings m_openedSettings;
     int m_openCount = 0;
     mutable int m_scans = 0;
+    QString m_noLockFile;
 };
 
 } // namespace tvx::test
