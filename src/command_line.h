@@ -23,7 +23,6 @@ std::optional<QString> commandLineAnswer(const QStringList &arguments, const QSt
                                          const std::function<PortMap()> &ports = PortMap::ofSystem,
                                          const std::function<QString()> &lockNote = systemLockNote);
 
-
 // The reading file to open at start-up: the first argument that is no option (a file manager's
 // "Open with" passes one), or an empty string.
 QString readingFileArgument(const QStringList &arguments);

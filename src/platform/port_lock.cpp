@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -81,14 +80,11 @@ QString noLockFileNote(const QString &problem)
         .arg(problem);
 }
 
-QString userOf(uid_t uid)
+// A user without a name (a removed account) by number.
+QString ownerOf(const QFileInfo &file)
 {
-    passwd entry{};
-    passwd *found = nullptr;
-    char buffer[1024];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        return QString::fromLocal8Bit(found->pw_name);
-    return QString::number(uid);
+    const QString name = file.owner();
+    return name.isEmpty() ? QString::number(file.ownerId()) : name;
 }
 
 enum class Linked { Taken, Exists, Failed };
@@ -113,8 +109,8 @@ Linked linkLockFile(const QString &folder, const QString &path, QString *problem
                          ::write(fd, content.constData(), content.size()) == content.size();
     const int writeError = errno;
     ::close(fd);
-    const int linked = written ? ::link(temporary.constData(), QFile::encodeName(path).constData())
-                               : -1;
+    const int linked =
+        written ? ::link(temporary.constData(), QFile::encodeName(path).constData()) : -1;
     const int linkError = written ? errno : writeError;
     ::unlink(temporary.constData());
     if (linked == 0)
@@ -160,10 +156,10 @@ PortLock::Result PortLock::acquire(const QString &device)
             return {Outcome::NotWritable, noLockFileNote(problem)};
 
         QFile file(m_path);
-        struct stat info {};
-        if (!file.open(QIODevice::ReadOnly) || ::fstat(file.handle(), &info) != 0)
+        if (!file.open(QIODevice::ReadOnly))
             continue; // gone in the meantime
         const std::optional<LockHolder> holder = parseLockFile(file.read(64));
+        const QFileInfo info(file);
         file.close();
         const QString where = QStringLiteral("lock file %1").arg(m_path);
         if (holder && !holder->host.isEmpty() && holder->host != QSysInfo::machineHostName()) {
@@ -182,8 +178,7 @@ PortLock::Result PortLock::acquire(const QString &device)
                         : QStringLiteral("in use by %1 (%2, %3)").arg(program, process, where)};
         }
         // A lock that names no process may be one that is being written.
-        const qint64 ageMs = QDateTime::currentMSecsSinceEpoch() -
-                             (qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
+        const qint64 ageMs = info.lastModified().msecsTo(QDateTime::currentDateTime());
         if (!holder && ageMs < StaleAfterSeconds * 1000) {
             return {Outcome::Busy,
                     QStringLiteral("in use by another program (%1 names no process)").arg(where)};
@@ -191,12 +186,13 @@ PortLock::Result PortLock::acquire(const QString &device)
         if (::unlink(path.constData()) == 0 || errno == ENOENT)
             continue;
         const QString refused = qt_error_string(errno);
-        const QString gone = holder ? QStringLiteral("process %1, which has ended,").arg(holder->pid)
-                                    : QStringLiteral("no process");
+        const QString gone = holder
+                                 ? QStringLiteral("process %1, which has ended,").arg(holder->pid)
+                                 : QStringLiteral("no process");
         return {Outcome::StaleUnremovable,
                 QStringLiteral("the stale lock file %1 of user %2 names %3 and cannot be "
                                "removed (%4): an administrator removes it with \"sudo rm %1\"")
-                    .arg(m_path, userOf(info.st_uid), gone, refused)};
+                    .arg(m_path, ownerOf(info), gone, refused)};
     }
     return {Outcome::Busy, QStringLiteral("in use by another program (lock file %1)").arg(m_path)};
 }

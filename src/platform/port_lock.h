@@ -14,7 +14,7 @@ namespace tvx {
 
 // Who holds a lock file, as its content tells.
 struct LockHolder {
-    qint64 pid = 0;
+    qint64 pid;
     QString program; // named only by the toolkit's form
     QString host;    // likewise; a holder on another host cannot be checked from here
 };

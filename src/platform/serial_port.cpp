@@ -10,7 +10,6 @@
 #include <iterator>
 #include <limits>
 
-
 namespace tvx {
 
 std::optional<LineSettings> LineSettings::parse(const QString &text)

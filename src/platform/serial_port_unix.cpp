@@ -37,10 +37,10 @@ bool speedOf(qint32 baud, speed_t *speed)
     static const struct {
         qint32 baud;
         speed_t speed;
-    } speeds[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
-                  {150, B150},       {200, B200},       {300, B300},       {600, B600},
-                  {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-                  {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    } speeds[] = {{50, B50},         {75, B75},        {110, B110},     {134, B134},
+                  {150, B150},       {200, B200},      {300, B300},     {600, B600},
+                  {1200, B1200},     {1800, B1800},    {2400, B2400},   {4800, B4800},
+                  {9600, B9600},     {19200, B19200},  {38400, B38400}, {57600, B57600},
                   {115200, B115200}, {230400, B230400}};
     for (const auto &entry : speeds) {
         if (entry.baud == baud) {
@@ -156,8 +156,8 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     const PortLock::Result locked = lock.acquire(real);
     if (locked.outcome == PortLock::Outcome::Busy ||
         locked.outcome == PortLock::Outcome::StaleUnremovable) {
-        failure->kind = locked.outcome == PortLock::Outcome::Busy ? OpenFailure::Busy
-                                                                  : OpenFailure::StaleLock;
+        failure->kind =
+            locked.outcome == PortLock::Outcome::Busy ? OpenFailure::Busy : OpenFailure::StaleLock;
         failure->reason = locked.reason;
         return false;
     }
@@ -176,9 +176,9 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
         const int error = errno;
         if (error == EBUSY) {
             // Another program has the terminal in exclusive mode.
-            return fail(OpenFailure::Busy,
-                        QStringLiteral("in use by another program (%1)").arg(qt_error_string(error)),
-                        -1);
+            return fail(
+                OpenFailure::Busy,
+                QStringLiteral("in use by another program (%1)").arg(qt_error_string(error)), -1);
         }
         return fail(error == EACCES ? OpenFailure::Permission : OpenFailure::Other,
                     qt_error_string(error), -1);
@@ -190,10 +190,10 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
             return fail(OpenFailure::Busy, flockReason(fd), fd);
         return fail(OpenFailure::Other, qt_error_string(errno), fd);
     }
-    // A terminal that is not a terminal (a plain file, a pipe) fails here.
+    // Other users' openings fail from now on. A device that is no terminal (a plain file, a
+    // pipe) is refused by the line settings that follow.
+    ::ioctl(fd, TIOCEXCL);
     QString reason;
-    if (::ioctl(fd, TIOCEXCL) != 0)
-        return fail(OpenFailure::Other, qt_error_string(errno), fd);
     if (!configure(fd, settings, &reason))
         return fail(OpenFailure::Other, reason, fd);
 

@@ -10,7 +10,6 @@
 
 namespace tvx {
 
-
 struct SystemSerialControl::Device {
     QSerialPort port;
 };

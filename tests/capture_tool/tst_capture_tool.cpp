@@ -32,26 +32,26 @@ namespace {
 
 // One run of the tool. In texts, {dev} stands for the simulator's terminal.
 struct Case {
-    QByteArray sent;           // what the instrument sends, after 300 ms
-    QStringList sim;           // further options of tarvix-sim (pacing, pauses, hang-up)
-    QStringList tool;          // the command line
-    QByteArray config;         // tvx.cfg in the working folder; none when empty
-    QStringList environment;   // NAME=value
-    int signal = 0;            // sent to the tool signalAtMs after its start
-    int signalAtMs = 0;        //
-    QString standardOutput;    // a file to write standard output to instead of a pipe
-    bool closedPipe = false;   // ... or a pipe nobody reads any more (| head -c 10)
-    QString holder;            // another program holds the terminal: "picocom" (by flock), "lock"
-                               // (a lock file naming the simulator, a minute old) or "ended" (one
-                               // naming a process that has ended)
+    QByteArray sent;            // what the instrument sends, after 300 ms
+    QStringList sim;            // further options of tarvix-sim (pacing, pauses, hang-up)
+    QStringList tool;           // the command line
+    QByteArray config;          // tvx.cfg in the working folder; none when empty
+    QStringList environment;    // NAME=value
+    int signal = 0;             // sent to the tool signalAtMs after its start
+    int signalAtMs = 0;         //
+    QString standardOutput;     // a file to write standard output to instead of a pipe
+    bool closedPipe = false;    // ... or a pipe nobody reads any more (| head -c 10)
+    QString holder;             // another program holds the terminal: "picocom" (by flock), "lock"
+                                // (a lock file naming the simulator, a minute old) or "ended" (one
+                                // naming a process that has ended)
     bool readOnlyLocks = false; // the lock folder is mounted read-only for the run
-    int status = 0;            // the exit status
-    QStringList files;         // what the run leaves in its folder, by name (templates)
-    QList<QByteArray> content; // ... and their content as the desktop program loads it
-    bool prefixOnly = false;   // ... or the first part of what was sent, then CR LF
-    QByteArray out;            // standard output
-    QString err;               // standard error (template)
-    int minMs = 0;             // how long the run takes, when that is the point
+    int status = 0;             // the exit status
+    QStringList files;          // what the run leaves in its folder, by name (templates)
+    QList<QByteArray> content;  // ... and their content as the desktop program loads it
+    bool prefixOnly = false;    // ... or the first part of what was sent, then CR LF
+    QByteArray out;             // standard output
+    QString err;                // standard error (template)
+    int minMs = 0;              // how long the run takes, when that is the point
     int maxMs = 0;
 };
 
@@ -487,8 +487,8 @@ void TestCaptureTool::runs()
         QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60),
                                  QFileDevice::FileModificationTime));
     }
-    if (run.readOnlyLocks && (::geteuid() != 0 || QStandardPaths::findExecutable(
-                                                      QStringLiteral("unshare")).isEmpty()))
+    if (run.readOnlyLocks &&
+        (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty()))
         QSKIP("a read-only mount of the lock folder needs root and unshare");
 
     const Outcome outcome =

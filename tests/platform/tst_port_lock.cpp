@@ -67,6 +67,7 @@ private Q_SLOTS:
     void names();
     void acquire_data();
     void acquire();
+    void staleLockOfAnotherUser_data();
     void staleLockOfAnotherUser();
     void folderThatTakesNoFile();
     void releaseRemovesOnlyOurOwn();
@@ -100,9 +101,9 @@ void TestPortLock::parse_data()
         << "";
     QTest::newRow("binary") << binaryPid(4242) << qint64(4242) << ""
                             << "";
-    QTest::newRow("the toolkit's form") << QByteArray("4242\nminicom\nbench-pc\n") << qint64(4242)
-                                        << "minicom"
-                                        << "bench-pc";
+    QTest::newRow("the toolkit's form")
+        << QByteArray("4242\nminicom\nbench-pc\n") << qint64(4242) << "minicom"
+        << "bench-pc";
     QTest::newRow("empty, being written") << QByteArray() << qint64(0) << ""
                                           << "";
     QTest::newRow("words") << QByteArray("locked\n") << qint64(0) << ""
@@ -186,17 +187,17 @@ void TestPortLock::acquire()
     QFETCH(QString, reason);
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("LCK..ttyUSB0"));
-    const qint64 pid = existing == "living" ? m_living.processId()
+    const qint64 pid = existing == "living"  ? m_living.processId()
                        : existing == "ended" ? endedPid()
                                              : 0;
     if (!form.isEmpty()) {
-        const QByteArray content =
-            form == QLatin1String("binary")    ? binaryPid(qint32(pid))
-            : form == QLatin1String("toolkit") ? QByteArray::number(pid) + "\nsleepy\n\n"
-            : form.startsWith(QLatin1String("toolkit "))
-                ? QByteArray::number(pid) + "\nminicom\nbench-pc\n"
-            : pid                              ? lockFileContent(pid)
-                                               : QByteArray();
+        const QByteArray content = form == QLatin1String("binary") ? binaryPid(qint32(pid))
+                                   : form == QLatin1String("toolkit")
+                                       ? QByteArray::number(pid) + "\nsleepy\n\n"
+                                   : form.startsWith(QLatin1String("toolkit "))
+                                       ? QByteArray::number(pid) + "\nminicom\nbench-pc\n"
+                                   : pid ? lockFileContent(pid)
+                                         : QByteArray();
         QVERIFY(writeLock(path, content, ageMs));
     }
     PortLock lock(folder.path());
@@ -215,8 +216,18 @@ void TestPortLock::acquire()
 
 // A run under another account was killed and left its lock in the sticky lock folder: this
 // user may not remove it, and is told whose it is and how to have it removed.
+void TestPortLock::staleLockOfAnotherUser_data()
+{
+    QTest::addColumn<int>("owner");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("root's") << 0 << "root";
+    QTest::newRow("an account since removed, by number") << 54321 << "54321";
+}
+
 void TestPortLock::staleLockOfAnotherUser()
 {
+    QFETCH(int, owner);
+    QFETCH(QString, named);
     if (::geteuid() != 0)
         QSKIP("needs root, to leave a lock file of another user");
     QTemporaryDir folder;
@@ -224,16 +235,17 @@ void TestPortLock::staleLockOfAnotherUser()
     const QString path = folder.filePath(QStringLiteral("LCK..ttyS0"));
     const qint64 pid = endedPid();
     QVERIFY(writeLock(path, lockFileContent(pid), 0));
+    QCOMPARE(::chown(QFile::encodeName(path).constData(), uid_t(owner), gid_t(owner)), 0);
     test::OrdinaryUser user;
     QVERIFY(user.active());
     PortLock lock(folder.path());
     const PortLock::Result result = lock.acquire(QStringLiteral("/dev/ttyS0"));
     QCOMPARE(result.outcome, PortLock::Outcome::StaleUnremovable);
     QCOMPARE(result.reason,
-             QStringLiteral("the stale lock file %1 of user root names process %2, which has "
+             QStringLiteral("the stale lock file %1 of user %2 names process %3, which has "
                             "ended, and cannot be removed (Operation not permitted): an "
                             "administrator removes it with \"sudo rm %1\"")
-                 .arg(path)
+                 .arg(path, named)
                  .arg(pid));
 }
 

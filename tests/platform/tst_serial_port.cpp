@@ -9,8 +9,8 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 
@@ -379,10 +379,14 @@ void TestSerialPort::realPortOpensAtLineSettings_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("refused"); // the reason, when the terminal cannot take them
     // A pseudo-terminal always reports 8 bits without parity, whatever it was given.
-    QTest::newRow("the instrument's line") << "1200,N,8,1" << "";
-    QTest::newRow("two stop bits") << "9600,N,8,2" << "";
-    QTest::newRow("another speed") << "2400,N,8,1" << "";
-    QTest::newRow("a speed no terminal has") << "1234,N,8,1" << "the speed 1234 is not supported";
+    QTest::newRow("the instrument's line") << "1200,N,8,1"
+                                           << "";
+    QTest::newRow("two stop bits") << "9600,N,8,2"
+                                   << "";
+    QTest::newRow("another speed") << "2400,N,8,1"
+                                   << "";
+    QTest::newRow("a speed no terminal has") << "1234,N,8,1"
+                                             << "the speed 1234 is not supported";
 }
 
 void TestSerialPort::realPortOpensAtLineSettings()

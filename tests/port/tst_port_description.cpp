@@ -143,7 +143,8 @@ void TestPortDescription::lockFolderNote_data()
     QTest::newRow("an option's tooltip")
         << "hint" << QStringLiteral("/dev/ttyS0 \u2014 built-in serial port") + note;
     QTest::newRow("an option with no port behind it")
-        << "hint of nothing" << "No serial port stands behind this number on this computer.";
+        << "hint of nothing"
+        << "No serial port stands behind this number on this computer.";
     QTest::newRow("tarvix --ports")
         << "listing"
         << QStringLiteral("COM1  /dev/ttyS0  built-in serial port\n"
