@@ -99,6 +99,12 @@ void TestPortLock::parse_data()
     QTest::newRow("ASCII without padding or newline, four digits")
         << QByteArray("4242") << qint64(4242) << ""
         << "";
+    // Four bytes of text, told from a binary PID by their characters.
+    QTest::newRow("ASCII, four characters with blanks") << QByteArray("  42") << qint64(42) << ""
+                                                        << "";
+    QTest::newRow("ASCII, four characters with a newline")
+        << QByteArray("421\n") << qint64(421) << ""
+        << "";
     QTest::newRow("binary") << binaryPid(4242) << qint64(4242) << ""
                             << "";
     QTest::newRow("the toolkit's form")
