@@ -101,6 +101,12 @@ void TestReadingFileLoad::longFileLoadsInTurns()
     QCOMPARE(text.bytes(), QByteArray("before"));
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished[0][0].toBool(), true);
+    QVERIFY(!load.running());
+    // Over, it takes no notice of a transmission: nothing more is said.
+    text.setReceiving(true);
+    text.setReceiving(false);
+    QTest::qWait(20);
+    QCOMPARE(finished.size(), 1);
     QCOMPARE(replaced.size(), 1);
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(text.bytes().size(), size);
