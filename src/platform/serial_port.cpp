@@ -147,6 +147,15 @@ bool SerialControl::isOpenOn(const QString &device) const
     return m_open && !device.isEmpty() && realDeviceOf(device) == m_realDevice;
 }
 
+bool SerialControl::renumber(qint16 port, const QString &device)
+{
+    if (!isOpenOn(device))
+        return fail(QStringLiteral("COM%1 does not stand for the open port").arg(port));
+    m_port = port;
+    m_device = device;
+    return true;
+}
+
 QString SerialControl::deviceFor(qint16 port) const
 {
     return m_resolver ? m_resolver(port) : portMap().devicePath(port);

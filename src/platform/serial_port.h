@@ -88,6 +88,12 @@ public:
     // the same real device.
     bool isOpenOn(const QString &device) const;
 
+    // Gives the open port another number that stands for the device it is open on (the device
+    // as deviceFor(port) names it): only the number, and so how messages name the port,
+    // changes; the device, its lock, what waits and the threshold stay. False when the port is
+    // closed or open on another device.
+    bool renumber(qint16 port, const QString &device);
+
     // What port numbers stand for on this machine, asked afresh each time: adapters come and go.
     PortMap portMap() const { return PortMap(presentPorts()); }
 

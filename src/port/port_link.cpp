@@ -30,10 +30,11 @@ bool PortLink::runProcedure(qint16 port)
     const PortScanHold oneScan;
     // Closing a port only to open it again on the same device would throw away what waits in
     // its receive buffer and whatever arrives meanwhile, in the middle of a transmission maybe;
-    // also when another number stands for that device. The control then keeps its number.
-    if (m_comm.portOpen() && m_comm.settings() == lineSettings() &&
-        m_comm.isOpenOn(m_comm.deviceFor(port))) {
-        return report(port, m_comm.setRThreshold(ReceiveThreshold));
+    // also when another number stands for that device, which the port then takes.
+    const QString device = m_comm.deviceFor(port);
+    if (m_comm.portOpen() && m_comm.settings() == lineSettings() && m_comm.isOpenOn(device)) {
+        return report(port,
+                      m_comm.renumber(port, device) && m_comm.setRThreshold(ReceiveThreshold));
     }
     if (m_comm.portOpen())
         m_comm.setPortOpen(false);

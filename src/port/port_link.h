@@ -36,7 +36,7 @@ public:
     // receive threshold and open. On failure the port is closed and failure() says why. An open
     // port that would only be closed and opened again on the same device stays open, its
     // receive buffer untouched, with only the threshold set; also when the number is another
-    // one that stands for that device (the control keeps the number it was opened with). The
+    // one that stands for that device (the port then takes that number). The
     // ports are enumerated once, before the open port is closed.
     bool openPort(Choice choice = Choice::Ok);
 

@@ -40,6 +40,8 @@ private Q_SLOTS:
     void inputLenLimitsRead();
     void notificationFollowsThreshold();
     void closingDiscardsWaiting();
+    void renumberOnlyForTheOpenDevice_data();
+    void renumberOnlyForTheOpenDevice();
     void lockNoteOnlyWhileItHolds_data();
     void lockNoteOnlyWhileItHolds();
 
@@ -336,6 +338,37 @@ void TestSerialPort::closingDiscardsWaiting()
     QVERIFY(comm.setPortOpen(false));
     QVERIFY(comm.setPortOpen(true));
     QCOMPARE(*comm.inBufferCount(), qint16(0));
+}
+
+// Another number for the device that is open changes only how the port is named.
+void TestSerialPort::renumberOnlyForTheOpenDevice_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<bool>("renumbered");
+    QTest::newRow("the open device") << true << "/dev/ttyS0" << true;
+    QTest::newRow("another device") << true << "/dev/ttyS1" << false;
+    QTest::newRow("a closed port") << false << "/dev/ttyS0" << false;
+}
+
+void TestSerialPort::renumberOnlyForTheOpenDevice()
+{
+    QFETCH(bool, open);
+    QFETCH(QString, device);
+    QFETCH(bool, renumbered);
+    test::FakeSerialControl comm; // COM1 is /dev/ttyS0
+    QVERIFY(comm.setPortOpen(true));
+    comm.feed("waiting");
+    if (!open)
+        QVERIFY(comm.setPortOpen(false));
+    QCOMPARE(comm.renumber(5, device), renumbered);
+    QCOMPARE(comm.commPort(), qint16(renumbered ? 5 : 1));
+    if (renumbered) {
+        QCOMPARE(comm.portName(), QStringLiteral("COM5 (/dev/ttyS0)"));
+        QCOMPARE(*comm.input(), QByteArray("waiting"));
+    } else {
+        QCOMPARE(comm.errorString(), QStringLiteral("COM5 does not stand for the open port"));
+    }
 }
 
 // The word that no lock file could be written belongs to the opening that could not write one:

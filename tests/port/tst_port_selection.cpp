@@ -281,6 +281,9 @@ void TestPortSelection::okOnOpenPort()
     QCOMPARE(m_comm->scans(), scans + 1);
     QCOMPARE(m_comm->openCount(), opens + (kept ? 0 : 1));
     QCOMPARE(m_comm->openedDevice(), kept ? com(2) : com(3));
+    // The port goes by the number chosen, in messages and when it is lost and comes back.
+    QCOMPARE(m_comm->commPort(), qint16(marked != 0 ? marked : 2));
+    QCOMPARE(m_comm->deviceName(), m_comm->openedDevice());
     QCOMPARE(*m_comm->input(), QByteArray(kept ? "waiting" : ""));
     QCOMPARE(m_comm->rThreshold(), qint16(1));
     QCOMPARE(cfgBytes(), QByteArray::number(marked != 0 ? marked : 2) + "\r\n\r\n");
