@@ -1,11 +1,9 @@
 #include "port_lock.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>

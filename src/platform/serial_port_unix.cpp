@@ -91,6 +91,25 @@ bool configure(int fd, const LineSettings &s, QString *reason)
     return true;
 }
 
+// Appends every byte the terminal holds; 0, or the error that ended the reading. With no
+// waiting byte a read gives 0 (the line is raw, without a minimum count) or EAGAIN: neither
+// tells of a hang-up.
+int readWaiting(int fd, QByteArray *bytes)
+{
+    char block[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n > 0) {
+            bytes->append(block, n);
+            continue;
+        }
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
 // The process that holds a flock() on the device, from the kernel's list of locks; 0 when it
 // cannot be told.
 qint64 flockHolder(int fd)
@@ -213,25 +232,10 @@ void SystemSerialControl::readDevice()
     if (fd < 0)
         return;
     QByteArray bytes;
-    QString reason;
-    bool gone = false;
-    char block[4096];
-    for (;;) {
-        // With no waiting byte a terminal read gives 0 (the line is raw, without a minimum
-        // count) or EAGAIN: neither tells of a hang-up; poll() below does.
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n > 0) {
-            bytes.append(block, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            gone = true; // a pseudo-terminal whose other end closed says EIO
-            reason = qt_error_string(errno);
-        }
-        break;
-    }
+    const int error = readWaiting(fd, &bytes);
+    // A pseudo-terminal whose other end closed says EIO.
+    bool gone = error != 0;
+    const QString reason = gone ? qt_error_string(error) : QString();
     pollfd state{fd, POLLIN, 0};
     if (!gone && ::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)))
         gone = true; // the line hung up or the adapter is gone
@@ -271,19 +275,13 @@ bool SystemSerialControl::configureDevice(const LineSettings &settings, QString 
 void SystemSerialControl::collectPending()
 {
     // What the terminal holds and nobody has read yet; the port is on its way to being closed,
-    // so it comes without a notification. At 1200 baud one read takes everything.
+    // so it comes without a notification.
     const int fd = m_device->fd;
     if (fd < 0)
         return;
-    char block[4096];
-    for (int read = 0; read < 64; ++read) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        receivedQuietly(QByteArray(block, n));
-    }
+    QByteArray bytes;
+    readWaiting(fd, &bytes);
+    receivedQuietly(bytes);
 }
 
 } // namespace tvx
