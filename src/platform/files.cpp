@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -19,80 +18,40 @@ bool fail(QString *reason, const QString &why)
     return false;
 }
 
-// Looked at through a symbolic link, as the write goes through it. Only the file's status is
-// read (stat): opening a named pipe would wait for a reader.
-bool isOtherThanRegularFile(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isFile();
-}
-
-const QString NotRegularFile = QStringLiteral("not a regular file");
-
 } // namespace
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason)
+const QString NotSystemName = QStringLiteral("the name is not valid UTF-8");
+
+QString decodeFileName(const QByteArray &bytes)
 {
-    // Renaming over a folder, a pipe or a device would destroy it (as root even /dev/null), and
-    // writing into one would block or send the reading somewhere it is not kept.
-    if (isOtherThanRegularFile(path))
-        return fail(reason, NotRegularFile);
-    QSaveFile file(path);
-    // A folder that refuses new files (a shared folder holding a file prepared for the user)
-    // leaves no way to replace the file; it is then truncated and written in place, which
-    // keeps its owner, inode and hard links, but a failure part of the way leaves it cut.
-    file.setDirectWriteFallback(true);
-    // Unbuffered, so that a short write (disk full) shows in write() itself: with buffering
-    // the failure would only surface in the final flush, which commit() does not report.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    }
-    // A write that stops part of the way (disk full) reports no error of its own; asking for
-    // the rest again brings the system's reason.
-    for (qint64 written = 0; written < bytes.size();) {
-        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
-        if (n <= 0) {
-            if (reason)
-                *reason = file.errorString();
-            file.cancelWriting();
-            return false;
+    QString name;
+    qsizetype begin = 0; // the start of the valid run not yet decoded
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar lead = uchar(bytes[i]);
+        // The length of the character that begins here, 0 when none can.
+        const int length = lead < 0x80                   ? 1
+                           : lead >= 0xC2 && lead < 0xE0 ? 2
+                           : lead >= 0xE0 && lead < 0xF0 ? 3
+                           : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                         : 0;
+        const QByteArray sequence = bytes.mid(i, std::max(length, 1));
+        // Checked by the decoder itself: overlong forms, surrogates and short endings fail.
+        const bool valid = length > 0 && sequence.size() == length &&
+                           QString::fromUtf8(sequence).toUtf8() == sequence;
+        if (valid) {
+            i += length;
+            continue;
         }
-        written += n;
+        name += QString::fromUtf8(bytes.mid(begin, i - begin));
+        name += QChar(0xDC00 + lead);
+        begin = ++i;
     }
-    const QString error = file.errorString();
-    if (!file.commit()) {
-        if (reason)
-            *reason = file.errorString().isEmpty() ? error : file.errorString();
-        return false;
-    }
-    return true;
+    return name + QString::fromUtf8(bytes.mid(begin));
 }
 
-QString folderWriteProblem(const QString &folder)
+bool isSystemName(const QString &name)
 {
-    const QFileInfo info(folder);
-    if (!info.exists())
-        return QStringLiteral("there is no such folder");
-    if (!info.isDir())
-        return QStringLiteral("it is not a folder");
-    if (!info.isWritable())
-        return QStringLiteral("the folder is not writable");
-    return QString();
-}
-
-QString writeProblem(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.exists()) {
-        if (!info.isFile())
-            return NotRegularFile;
-        return info.isWritable() ? QString() : QStringLiteral("the file is not writable");
-    }
-    // A link to a file yet to be made: the new file goes where the link points.
-    const QFileInfo target(info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath());
-    return folderWriteProblem(target.absolutePath());
+    return QFile::decodeName(QFile::encodeName(name)) == name && !name.contains(QChar(0));
 }
 
 namespace {
@@ -133,6 +92,8 @@ bool readWholeFile(const QString &path, qint64 maxSize, QByteArray *bytes, QStri
 
 bool FileSlices::open(const QString &path, qint64 maxSize, QString *reason)
 {
+    if (!isSystemName(path))
+        return fail(reason, NotSystemName);
     const QFileInfo info(path);
     if (info.isDir())
         return fail(reason, QStringLiteral("it is a folder, not a file"));
@@ -144,35 +105,24 @@ bool FileSlices::open(const QString &path, qint64 maxSize, QString *reason)
         return fail(reason, m_file.errorString());
     if (m_file.size() > maxSize)
         return fail(reason, tooLong(m_file.size(), maxSize));
-    m_maxSize = maxSize;
     m_size = m_file.size();
     return true;
 }
 
 bool FileSlices::readSlice(QByteArray *bytes, qint64 sliceSize, QString *reason)
 {
-    // Read in place up to the size the file had when opened (room the caller reserved), then
-    // through a small buffer, which finds the end or what was added since.
-    qint64 got = 0;
-    if (m_read < m_size) {
-        const qsizetype before = bytes->size();
-        const qint64 want = std::min(sliceSize, m_size - m_read);
-        bytes->resize(before + want);
-        got = m_file.read(bytes->data() + before, want);
-        bytes->resize(before + std::max<qint64>(got, 0));
-    } else {
-        QByteArray more(64 * 1024, Qt::Uninitialized);
-        got = m_file.read(more.data(), more.size());
-        if (got > 0)
-            bytes->append(more.constData(), got);
-    }
+    // The file is read up to the size it had when it was opened: one that keeps growing (a log
+    // still being written) is taken as it was when the user chose it, not chased.
+    const qsizetype before = bytes->size();
+    const qint64 want = std::min(sliceSize, m_size - m_read);
+    bytes->resize(before + want);
+    const qint64 got = want > 0 ? m_file.read(bytes->data() + before, want) : 0;
+    bytes->resize(before + std::max<qint64>(got, 0));
     if (got < 0)
         return fail(reason, m_file.errorString());
     m_read += got;
-    m_atEnd = got == 0;
-    // The file may have grown since its size was taken.
-    if (m_read > m_maxSize)
-        return fail(reason, tooLong(m_read, m_maxSize));
+    // A file cut short meanwhile ends where it now ends.
+    m_atEnd = got == 0 || m_read == m_size;
     return true;
 }
 

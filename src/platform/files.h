@@ -9,23 +9,57 @@
 
 namespace tvx {
 
+// A file name as the system gives it (a program argument), as text. Names are bytes to the
+// system, and the toolkit passes them in UTF-8; a byte that is not part of valid UTF-8 becomes
+// a character no text holds (U+DC80 + the byte), so that the name does not turn into another
+// one and every file operation here refuses it with NotSystemName.
+QString decodeFileName(const QByteArray &bytes);
+
+// Whether name reaches the file system unchanged: it has no character of the kind above and no
+// NUL.
+bool isSystemName(const QString &name);
+
+// Why a name that is not one is refused.
+extern const QString NotSystemName;
+
 // Replaces the file at path by exactly these bytes, or leaves it as it was: a failed write
-// (folder missing or read-only, disk full) never leaves a truncated file. Where the folder
-// refuses a new file but the file itself may be written, it is overwritten in place instead
-// (owner, inode and hard links kept); only then can a failed write leave it cut. A symbolic
-// link stays a link: the file it names is written. Something in the file's place that is not a
-// regular file (a folder, a named pipe, a device, a socket) is neither replaced nor opened.
-// On failure returns false and, when reason is given, the system's explanation.
+// (folder missing or read-only, disk full) never leaves a truncated file, and nothing is left
+// beside it. The name goes to the file system as the bytes it stands for; a name the system's
+// encoding cannot carry unchanged is refused. The new file gets the old one's owner, group,
+// mode and extended attributes (its access control list among them); where it could not (a
+// file of another user, a folder that refuses new files or renames, an append-only folder) but
+// the file itself may be written, the file is overwritten in place instead, keeping its owner,
+// inode and hard links; the space is reserved first, and where that is not possible a failure
+// part of the way says that the old file is now incomplete. A symbolic link stays a link: the
+// file it names is written. Something in the file's place that is not a regular file (a folder,
+// a named pipe, a device, a socket) is neither replaced nor opened. On failure returns false
+// and, when reason is given, the explanation.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
 
 // Why writeFileAtomically() could not write path, as far as looking tells (nothing is opened
-// or created): something that is not a regular file in its place, a file that may not be
+// or created): a loop of links, a name too long, something that is not a regular file in its
+// place, a read-only file system, an immutable or append-only file, a file that may not be
 // written, or, for a new file, a folder that is missing or takes no new file. Empty when the
-// write may go ahead; a writable file in a folder that takes no new file is written in place.
+// write may go ahead.
 QString writeProblem(const QString &path);
 
-// Why no new file can be created in folder, as far as looking tells; empty when it can.
-QString folderWriteProblem(const QString &folder);
+// Why no new file of nameLength bytes can be created in folder, as far as looking tells; empty
+// when it can.
+QString folderWriteProblem(const QString &folder, qsizetype nameLength = 0);
+
+// A reading written as a new file into a folder by writeNewFile().
+struct NewFile {
+    bool written = false;
+    bool allTaken = false; // every name offered was taken
+    QString path;          // the file written, or the one the failure is about
+    QString reason;
+};
+
+// Writes bytes as a new file in folder, under the first of nameFor(1) ... nameFor(attempts)
+// that is free. The file shows under its name only once it is complete, and no existing file
+// is ever replaced, not even one that appears meanwhile; a failure leaves nothing behind.
+NewFile writeNewFile(const QString &folder, const std::function<QString(int)> &nameFor,
+                     int attempts, const QByteArray &bytes);
 
 // Reads the whole regular file at path into bytes. A file longer than maxSize is refused
 // before anything is read; on failure bytes is left as it was and reason says why.
@@ -39,14 +73,13 @@ public:
     bool open(const QString &path, qint64 maxSize, QString *reason = nullptr);
     // The file's size when it was opened.
     qint64 size() const { return m_size; }
-    // Appends up to sliceSize more bytes of the file to bytes; false with the reason when the
-    // read fails or the file has grown past maxSize.
+    // Appends up to sliceSize more bytes of the file to bytes, never beyond the size the file
+    // had when it was opened; false with the reason when the read fails.
     bool readSlice(QByteArray *bytes, qint64 sliceSize, QString *reason = nullptr);
     bool atEnd() const { return m_atEnd; }
 
 private:
     QFile m_file;
-    qint64 m_maxSize = 0;
     qint64 m_size = 0;
     qint64 m_read = 0;
     bool m_atEnd = false;

@@ -283,14 +283,14 @@ void SaveWindowTest::failedSaveKeepsEverything_data()
     QTest::addColumn<bool>("removeFolder");
     QTest::addColumn<QString>("reason");
     QTest::newRow("folder removed meanwhile") << "data"
-                                              << "r1.dat" << true << "No such file or directory";
+                                              << "r1.dat" << true << "there is no such folder";
     QTest::newRow("name is a folder") << ""
                                       << "data" << false << "not a regular file";
     QTest::newRow("empty name") << "data"
                                 << "" << false << "no file name was given";
     QTest::newRow("name in a missing folder")
         << ""
-        << "nowhere/r1.dat" << false << "No such file or directory";
+        << "nowhere/r1.dat" << false << "there is no such folder";
 }
 
 void SaveWindowTest::failedSaveKeepsEverything()
@@ -328,7 +328,7 @@ void SaveWindowTest::readOnlyFolderKeepsTheOldFile_data()
     // The reason for an existing file depends on who owns it; any reason will do there.
     QTest::newRow("no write permission, existing file") << false << "old.dat" << QString();
     QTest::newRow("no write permission, new file")
-        << false << "new.dat" << QStringLiteral("Permission denied");
+        << false << "new.dat" << QStringLiteral("the folder is not writable");
     QTest::newRow("read-only volume, existing file") << true << "old.dat" << QString();
     QTest::newRow("read-only volume, new file")
         << true << "new.dat" << QStringLiteral("Read-only file system");
@@ -449,7 +449,7 @@ void SaveWindowTest::unlistableWorkingFolder_data()
     QTest::addColumn<bool>("writable");
     QTest::addColumn<QString>("failure");
     QTest::newRow("others may write") << true << QString();
-    QTest::newRow("others may only enter") << false << QStringLiteral("Permission denied");
+    QTest::newRow("others may only enter") << false << QStringLiteral("the folder is not writable");
 }
 
 void SaveWindowTest::unlistableWorkingFolder()
