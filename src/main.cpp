@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "command_line.h"
 #include "platform/serial_port.h"
+#include "platform/standard_descriptors.h"
 #include "platform/termination.h"
 #include "platform/windows.h"
 
@@ -10,6 +11,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before anything opens a file: Qt's warnings go to descriptor 2 whatever it stands for.
+    tvx::openClosedStandardDescriptors();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

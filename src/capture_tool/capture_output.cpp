@@ -2,6 +2,7 @@
 
 #include "files/reading_file.h"
 #include "platform/files.h"
+#include "platform/termination.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -116,13 +117,9 @@ CaptureOutput::Result CaptureOutput::writeStandardOutput(const QByteArray &bytes
         !m_standardOutput.open(fileno(stdout), QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failed(
             QStringLiteral("cannot write to %1: %2").arg(where, m_standardOutput.errorString()));
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 n = m_standardOutput.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0)
-            return failed(QStringLiteral("cannot write to %1: %2")
-                              .arg(where, m_standardOutput.errorString()));
-        done += n;
-    }
+    const QString problem = writeUntilTerminated(m_standardOutput.handle(), bytes);
+    if (!problem.isEmpty())
+        return failed(QStringLiteral("cannot write to %1: %2").arg(where, problem));
     return written(where);
 }
 

@@ -6,6 +6,7 @@
 #include "status_line.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 
 namespace tvx {
 
@@ -36,7 +37,13 @@ void CaptureRun::start()
         m_comm.setDeviceResolver([device](qint16) { return device; });
         m_comm.setPortName(m_options.device);
     }
-    m_link.setPortNumber(m_options.port ? *m_options.port : configfile::read().value_or(1));
+    const std::optional<qint16> port = portNumber();
+    if (!port) {
+        m_line.error(QStringLiteral("%1: no usable port number").arg(configfile::fileName()));
+        end(PortNotOpened);
+        return;
+    }
+    m_link.setPortNumber(*port);
     if (!m_link.openPort()) {
         m_line.error(m_link.failure());
         end(PortNotOpened);
@@ -49,6 +56,23 @@ void CaptureRun::start()
     connect(&m_comm, &SerialControl::onComm, &m_capture, &Capture::Comm1_OnComm);
     connect(&m_comm, &SerialControl::deviceLost, this, &CaptureRun::deviceLost);
     waitForTransmission();
+}
+
+// --port, else the number in tvx.cfg, else COM1 when there is no tvx.cfg at all. A tvx.cfg that
+// gives no number is refused as the desktop program refuses it: the port it meant is unknown,
+// and COM1 may be someone else's device. --device needs no number.
+std::optional<qint16> CaptureRun::portNumber() const
+{
+    if (m_options.port)
+        return m_options.port;
+    if (!m_options.device.isEmpty())
+        return qint16(1);
+    // Looked at without opening it: a named pipe in its place must not hold the start. A
+    // symbolic link that leads nowhere is a tvx.cfg all the same.
+    const QFileInfo config(configfile::fileName());
+    if (!config.exists() && !config.isSymLink())
+        return qint16(1);
+    return configfile::read();
 }
 
 int CaptureRun::exec()

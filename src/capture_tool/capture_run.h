@@ -61,6 +61,7 @@ private:
     bool noticeVisible() const override { return m_notice; }
     void beep() override {} // a tool left beside the instrument rings no terminal
 
+    std::optional<qint16> portNumber() const;
     void waitForTransmission();
     void showProgress();
     void captureEnded();

@@ -6,6 +6,7 @@
 #include "capture_tool/capture_run.h"
 #include "capture_tool/status_line.h"
 #include "platform/serial_port.h"
+#include "platform/standard_descriptors.h"
 #include "platform/termination.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 
 int main(int argc, char *argv[])
 {
+    const tvx::ClosedStandardDescriptors closed = tvx::openClosedStandardDescriptors();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -32,6 +34,11 @@ int main(int argc, char *argv[])
     case tvx::ToolCommandLine::Action::Capture:
         break;
     }
+    // Captures written to /dev/null would be lost without a word: no port is opened for them.
+    if (closed.output && commandLine.options.output == tvx::OutputKind::StandardOutput) {
+        std::fputs("tarvix-capture: cannot write to standard output: it is closed\n", stderr);
+        return tvx::WriteFailed;
+    }
 
     // A closed pipe on standard output (| head) is a failed write like any other: the run ends
     // with its status and a message, the port closed and its lock file removed, instead of the
@@ -44,9 +51,10 @@ int main(int argc, char *argv[])
     const tvx::StatusLine::Mode mode = options.quiet              ? tvx::StatusLine::Mode::Quiet
                                        : ::isatty(fileno(stderr)) ? tvx::StatusLine::Mode::Live
                                                                   : tvx::StatusLine::Mode::Final;
-    tvx::StatusLine status(mode, [](const QByteArray &bytes) {
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    });
+    // A standard error that takes nothing (a stalled pipe) holds the run no longer than a
+    // request to end allows; the lines are only words about the captures.
+    tvx::StatusLine status(
+        mode, [](const QByteArray &bytes) { tvx::writeUntilTerminated(fileno(stderr), bytes); });
     tvx::CaptureOutput output(options.output, options.outputPath);
     tvx::SystemSerialControl comm;
     tvx::CaptureRun run(comm, options, output, status);

@@ -85,6 +85,27 @@ QString ownerOf(const QFileInfo &file)
     return name.isEmpty() ? QString::number(file.ownerId()) : name;
 }
 
+// The first bytes of the lock file; false when it cannot be opened (gone in the meantime). The
+// lock folder is open to every user: what someone put there in a lock file's place (a named
+// pipe, a link to a device) must neither hold the program nor be opened for real, and reads as
+// empty, a lock that names no process.
+bool readLockFile(const QString &path, QByteArray *content)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    content->clear();
+    struct stat info {};
+    char head[64];
+    const ssize_t n =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ::read(fd, head, sizeof head) : 0;
+    if (n > 0)
+        content->append(head, n);
+    ::close(fd);
+    return true;
+}
+
 enum class Linked { Taken, Exists, Failed };
 
 // Writes the lock's content into a file of its own and links it into place, so that another
@@ -153,12 +174,11 @@ PortLock::Result PortLock::acquire(const QString &device)
         if (linked == Linked::Failed)
             return {Outcome::NotWritable, noLockFileNote(problem)};
 
-        QFile file(m_path);
-        if (!file.open(QIODevice::ReadOnly))
+        QByteArray content;
+        if (!readLockFile(m_path, &content))
             continue; // gone in the meantime
-        const std::optional<LockHolder> holder = parseLockFile(file.read(64));
-        const QFileInfo info(file);
-        file.close();
+        const std::optional<LockHolder> holder = parseLockFile(content);
+        const QFileInfo info(m_path);
         const QString where = QStringLiteral("lock file %1").arg(m_path);
         if (holder && !holder->host.isEmpty() && holder->host != QSysInfo::machineHostName()) {
             return {Outcome::Busy, QStringLiteral("in use by process %1 on %2 (%3)")
@@ -202,11 +222,10 @@ void PortLock::release()
     m_held = false;
     // Only a lock that still names this process is removed: one that an administrator or
     // another program replaced meanwhile is theirs.
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray content;
+    if (!readLockFile(m_path, &content))
         return;
-    const std::optional<LockHolder> holder = parseLockFile(file.read(64));
-    file.close();
+    const std::optional<LockHolder> holder = parseLockFile(content);
     if (holder && holder->pid == ::getpid())
         ::unlink(QFile::encodeName(m_path).constData());
 }

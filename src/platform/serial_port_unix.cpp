@@ -189,8 +189,13 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
         return false;
     };
 
-    const int fd =
-        ::open(QFile::encodeName(real).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // A signal to end the program is no reason not to open: the run ends by its own rule once
+    // the event loop hears the signal.
+    const QByteArray path = QFile::encodeName(real);
+    int fd = -1;
+    do {
+        fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         const int error = errno;
         if (error == EBUSY) {

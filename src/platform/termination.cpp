@@ -2,18 +2,42 @@
 
 #include "serial_port.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdlib>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <csignal>
+#include <climits>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
 namespace tvx {
+
+namespace {
+
+volatile std::sig_atomic_t g_requested = 0;
+// The end of the time output still has, counted from when it first met the request.
+QDeadlineTimer g_grace(QDeadlineTimer::Forever);
+
+// A request belongs to the object that heard it: a later one starts with none.
+void forgetRequest()
+{
+    g_requested = 0;
+    g_grace = QDeadlineTimer(QDeadlineTimer::Forever);
+}
+
+} // namespace
+
+bool terminationRequested()
+{
+    return g_requested != 0;
+}
 
 #ifdef Q_OS_UNIX
 
@@ -24,9 +48,24 @@ constexpr int Caught[] = {SIGTERM, SIGINT, SIGHUP};
 // The self-pipe: the handler may only write a byte; the notifier reads it on the event loop.
 int g_pipe[2] = {-1, -1};
 
+QDeadlineTimer graceDeadline()
+{
+    if (!terminationRequested())
+        return QDeadlineTimer(QDeadlineTimer::Forever);
+    if (g_grace.isForever())
+        g_grace = QDeadlineTimer(TerminationGraceMs, Qt::PreciseTimer);
+    return g_grace;
+}
+
+QString interruptedAfter(qint64 done, qint64 size)
+{
+    return QStringLiteral("the write was interrupted after %1 of %2 bytes").arg(done).arg(size);
+}
+
 extern "C" void onTerminationSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    g_requested = 1;
     const char byte = static_cast<char>(signalNumber);
     // A full pipe already holds a request to end; nothing is lost by dropping this one.
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
@@ -38,6 +77,7 @@ extern "C" void onTerminationSignal(int signalNumber)
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
     Q_ASSERT(g_pipe[0] < 0);
+    forgetRequest();
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         g_pipe[0] = g_pipe[1] = -1;
         return;
@@ -47,7 +87,11 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Without SA_RESTART: a system call that waits (a write to a pipe nobody reads) comes back
+    // with EINTR when a signal arrives, and its caller sees the request, instead of the call
+    // going on waiting until a service manager's SIGKILL. Qt, and the serial port's opening and
+    // reads, retry EINTR themselves.
+    action.sa_flags = 0;
     for (const int signalNumber : Caught)
         ::sigaction(signalNumber, &action, nullptr);
 }
@@ -62,6 +106,7 @@ TerminationSignals::~TerminationSignals()
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
     g_pipe[0] = g_pipe[1] = -1;
+    forgetRequest();
 }
 
 void TerminationSignals::readPending()
@@ -71,11 +116,63 @@ void TerminationSignals::readPending()
         Q_EMIT received(static_cast<unsigned char>(byte));
 }
 
+QString writeUntilTerminated(int descriptor, const QByteArray &bytes)
+{
+    // poll() returns early when a signal arrives; this bounds the wait for one that came just
+    // before poll() began.
+    constexpr int LookAgainMs = 100;
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        // A reader that takes the bytes at once gets them also after the grace, as the message
+        // that the run ended does.
+        const QDeadlineTimer grace = graceDeadline();
+        const qint64 left = grace.isForever() ? LookAgainMs : grace.remainingTime();
+        pollfd ready{descriptor, POLLOUT, 0};
+        const int polled = ::poll(&ready, 1, int(qMin<qint64>(LookAgainMs, left)));
+        if (polled < 0 && errno != EINTR)
+            return qt_error_string(errno);
+        if (polled <= 0) {
+            if (graceDeadline().hasExpired())
+                return interruptedAfter(done, bytes.size());
+            continue;
+        }
+        // Once a pipe has room it takes PIPE_BUF bytes without waiting; more could wait again.
+        const qint64 chunk = qMin<qint64>(bytes.size() - done, PIPE_BUF);
+        const ssize_t n = ::write(descriptor, bytes.constData() + done, size_t(chunk));
+        if (n > 0)
+            done += n;
+        else if (n == 0)
+            return qt_error_string(EIO);
+        else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return qt_error_string(errno);
+    }
+    return QString();
+}
+
 #else
 
-TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent) {}
+TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
+{
+    forgetRequest();
+}
 TerminationSignals::~TerminationSignals() = default;
 void TerminationSignals::readPending() {}
+
+// Windows has no signals to wait for: the bytes are written for as long as it takes.
+QString writeUntilTerminated(int descriptor, const QByteArray &bytes)
+{
+    QFile file;
+    if (!file.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle))
+        return file.errorString();
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return file.errorString();
+        done += n;
+    }
+    return QString();
+}
 
 #endif
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
+class QByteArray;
 class QSocketNotifier;
 
 namespace tvx {
@@ -28,6 +30,21 @@ private:
 
     QSocketNotifier *m_notifier = nullptr;
 };
+
+// Whether SIGTERM, SIGINT or SIGHUP has come while a TerminationSignals object lives. Code
+// that may wait on something outside the program (a pipe nobody reads) asks it, as the event
+// loop that would deliver received() is not running meanwhile.
+bool terminationRequested();
+
+// How long output may still take once the program has been asked to end: what arrived goes out
+// when the reader takes it in this time, and the program does not wait any longer for it.
+constexpr int TerminationGraceMs = 500;
+
+// Writes all of bytes to the descriptor (standard output or error) for as long as its reader
+// takes them, but no longer than TerminationGraceMs after the program has been asked to end.
+// Empty when everything was written; otherwise why not: the system's words, or that the write
+// was interrupted and how far it got.
+QString writeUntilTerminated(int descriptor, const QByteArray &bytes);
 
 // Closes the serial port on the way out also when a library ends the program with exit():
 // Qt does so when the X server goes away, as at a logout, and the port's lock file would

@@ -3,14 +3,20 @@
 
 #include "capture_tool/capture_output.h"
 #include "files/reading_file.h"
+#include "platform/termination.h"
 #include "support/file_bytes.h"
+#include "support/pipes.h"
 #include "support/system_fixtures.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tvx;
 using test::fileContent;
@@ -33,6 +39,7 @@ private Q_SLOTS:
     void failedWriteGivesUpItsName();
     void check_data();
     void check();
+    void standardOutputGivesWayToARequestToEnd();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -190,6 +197,32 @@ void TestCaptureOutput::check()
     QCOMPARE(found, reason);
     QCOMPARE(fileContent(QStringLiteral("plain.txt")), QByteArray("plain")); // only looked at
     QCOMPARE(fileContent(QStringLiteral("locked/open.dat")), QByteArray("open"));
+}
+
+// Once the program is asked to end, standard output still gets what its reader takes, and is
+// given up half a second after it took nothing more: the run must end.
+void TestCaptureOutput::standardOutputGivesWayToARequestToEnd()
+{
+    int pipe[2];
+    QVERIFY(test::makeNarrowPipe(pipe, false)); // room for 4096 bytes
+    const TerminationSignals termination;
+    QVERIFY(::raise(SIGTERM) == 0 && terminationRequested());
+    CaptureOutput output(OutputKind::StandardOutput, QStringLiteral("-"));
+    const int saved = ::dup(STDOUT_FILENO);
+    QVERIFY(::dup2(pipe[1], STDOUT_FILENO) == STDOUT_FILENO);
+    QElapsedTimer clock;
+    clock.start();
+    const CaptureOutput::Result result = output.write(QByteArray(4097, 'o'), Start);
+    const qint64 ms = clock.elapsed();
+    ::dup2(saved, STDOUT_FILENO);
+    QByteArray arrived(8192, 0);
+    arrived.resize(qMax<qint64>(0, ::read(pipe[0], arrived.data(), arrived.size())));
+    for (const int fd : {saved, pipe[0], pipe[1]})
+        ::close(fd);
+    QCOMPARE(arrived, QByteArray(4096, 'o'));
+    QCOMPARE(result.reason, QStringLiteral("cannot write to standard output: the write was "
+                                           "interrupted after 4096 of 4097 bytes"));
+    QVERIFY2(ms >= TerminationGraceMs && ms < 1000, qPrintable(QString::number(ms)));
 }
 
 QTEST_GUILESS_MAIN(TestCaptureOutput)

@@ -9,12 +9,17 @@
 #include "files/reading_file.h"
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
+#include "support/pipes.h"
+#include "support/system_fixtures.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace tvx;
 using test::fileContent;
@@ -34,6 +39,8 @@ private Q_SLOTS:
 
     void portChoice_data();
     void portChoice();
+    void unusableConfig_data();
+    void unusableConfig();
     void outputUnusableBeforeThePort();
     void captures_data();
     void captures();
@@ -106,8 +113,9 @@ void TestCaptureRun::portChoice_data()
                             << QString::fromUtf8(opened) << QString::fromUtf8(where);
     };
     row("no tvx.cfg: COM1", "", "", "/dev/fake1", "COM1 (/dev/fake1)");
-    row("tvx.cfg without a number: COM1", "abc\r\n", "", "/dev/fake1", "COM1 (/dev/fake1)");
     row("--device over tvx.cfg", "3\r\n", "/dev/ttyUSB7", "/dev/ttyUSB7", "/dev/ttyUSB7");
+    row("--device over a tvx.cfg without a number", "abc\r\n", "/dev/ttyUSB7", "/dev/ttyUSB7",
+        "/dev/ttyUSB7");
     row("--device, a name not here", "", "ttyUSB0", "/dev/ttyUSB0", "ttyUSB0");
     row("--device, a name here", "", "mylink", "{cwd}/mylink", "mylink");
     row("--device, a relative path", "", "sub/tty", "{cwd}/sub/tty", "sub/tty");
@@ -135,6 +143,56 @@ void TestCaptureRun::portChoice()
              QStringLiteral("\r\x1b[K%1: waiting for a transmission").arg(where));
     run.interrupt();
     QCOMPARE(run.status(), int(AllWritten));
+}
+
+// A tvx.cfg that gives no port number is refused as the desktop program refuses it, before any
+// port opens and without waiting on it; --port still opens its port.
+void TestCaptureRun::unusableConfig_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("words") << "file" << QByteArray("abc\r\n");
+    QTest::newRow("empty") << "file" << QByteArray();
+    QTest::newRow("a number out of range") << "file" << QByteArray("99999\r\n");
+    QTest::newRow("unreadable") << "unreadable" << QByteArray("2\r\n\r\n");
+    QTest::newRow("a folder") << "folder" << QByteArray();
+    QTest::newRow("a named pipe") << "pipe" << QByteArray("2\r\n\r\n");
+    QTest::newRow("a link that leads nowhere") << "link" << QByteArray();
+}
+
+void TestCaptureRun::unusableConfig()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    const QString config = QStringLiteral("tvx.cfg");
+    QVERIFY(::chmod(".", 0777) == 0); // the ordinary user's, for the captures
+    int pipe = -1;
+    if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(config));
+    else if (kind == QLatin1String("pipe"))
+        QVERIFY((pipe = test::makeFullNamedPipe(config, content)) >= 0);
+    else if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(QStringLiteral("nowhere.cfg"), config));
+    else
+        QVERIFY(test::writeFile(config, content) &&
+                ::chmod("tvx.cfg", kind == QLatin1String("file") ? 0644 : 0) == 0);
+    const auto closePipe = qScopeGuard([pipe] { ::close(pipe); });
+
+    test::OrdinaryUser user;
+    if (!user.active())
+        QSKIP("cannot run as an ordinary user here, and root reads every file");
+    CaptureRun &run = makeRun(CaptureOptions());
+    run.start();
+    QVERIFY(run.isOver());
+    QCOMPARE(run.status(), int(PortNotOpened));
+    QCOMPARE(m_comm->openCount(), 0);
+    QCOMPARE(QString::fromUtf8(m_stderr),
+             QStringLiteral("tarvix-capture: tvx.cfg: no usable port number\n"));
+
+    CaptureOptions port;
+    port.port = 2;
+    makeRun(port).start();
+    QCOMPARE(m_comm->openedDevice(), QStringLiteral("/dev/fake2"));
 }
 
 void TestCaptureRun::outputUnusableBeforeThePort()
@@ -208,14 +266,18 @@ void TestCaptureRun::waitHoldsForEachCapture()
     options.waitText = QStringLiteral("0.4");
     CaptureRun &run = makeRun(options);
     QSignalSpy written(&run, &CaptureRun::written);
+    // Timed from when the capture is written, before the run starts its wait for the next one,
+    // to the run's end, not to when the test gets to look: a wait a millisecond short shows.
+    QElapsedTimer clock;
+    qint64 waitedNs = 0;
+    connect(&run, &CaptureRun::written, this, [&clock] { clock.start(); });
+    connect(&run, &CaptureRun::finished, this, [&] { waitedNs = clock.nsecsElapsed(); });
     run.start();
     QTest::qWait(300);
     m_comm->feed("only one");
     QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, EndTimeout);
-    QElapsedTimer waited;
-    waited.start();
     QTRY_VERIFY_WITH_TIMEOUT(run.isOver(), EndTimeout);
-    QVERIFY2(waited.elapsed() >= 399, qPrintable(QString::number(waited.elapsed())));
+    QVERIFY2(waitedNs >= 400'000'000, qPrintable(QString::number(waitedNs)));
     QCOMPARE(run.status(), int(NothingReceived));
     COMPARE_TEMPLATE(QString::fromUtf8(m_stderr),
                      QStringLiteral("[1/2] COM1 (/dev/fake1): 8 bytes in {s} s, written to {file}\n"

@@ -8,6 +8,7 @@
 #include "platform/port_lock.h"
 #include "platform/serial_port.h"
 #include "support/file_bytes.h"
+#include "support/pipes.h"
 #include "support/pseudo_terminal.h"
 
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -24,6 +26,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tvx;
@@ -41,9 +44,12 @@ struct Case {
     int signalAtMs = 0;         //
     QString standardOutput;     // a file to write standard output to instead of a pipe
     bool closedPipe = false;    // ... or a pipe nobody reads any more (| head -c 10)
+    bool stalledPipe = false;   // ... or a full one that nobody reads (| sleep 1000)
+    QString closing;            // standard descriptors the shell closes (">&-")
     QString holder;             // another program holds the terminal: "picocom" (by flock), "lock"
-                                // (a lock file naming the simulator, a minute old) or "ended" (one
-                                // naming a process that has ended)
+                                // (a lock file naming the simulator, a minute old), "ended" (one
+                                // naming a process that has ended) or "pipe" (a named pipe in the
+                                // lock file's place)
     bool readOnlyLocks = false; // the lock folder is mounted read-only for the run
     int status = 0;             // the exit status
     QStringList files;          // what the run leaves in its folder, by name (templates)
@@ -148,6 +154,7 @@ private Q_SLOTS:
     void runs();
     void liveLineOnATerminal();
     void otherProgramsWaitForTheCapture();
+    void closedDescriptorsStandForDevNull();
     void answersWithoutDisplay_data();
     void answersWithoutDisplay();
 
@@ -222,6 +229,16 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
         ::close(pipeEnds[0]);
         tool.setChildProcessModifier([end = pipeEnds[1]] { ::dup2(end, STDOUT_FILENO); });
     }
+    int stalled[2] = {-1, -1};
+    if (options.stalledPipe) {
+        if (!test::makeNarrowPipe(stalled, true))
+            return Outcome();
+        tool.setChildProcessModifier([end = stalled[1]] { ::dup2(end, STDOUT_FILENO); });
+    }
+    const auto closeStalled = qScopeGuard([&stalled] {
+        for (const int fd : stalled)
+            ::close(fd);
+    });
     QSignalSpy finished(&tool, &QProcess::finished);
     QElapsedTimer clock;
     clock.start();
@@ -233,6 +250,12 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
                                QStringLiteral("-c"),
                                QStringLiteral("mount --bind /run/lock /run/lock && mount -o "
                                               "remount,bind,ro /run/lock && exec \"$0\" \"$@\""),
+                               QStringLiteral(TARVIX_CAPTURE)} +
+                       arguments);
+    } else if (!options.closing.isEmpty()) {
+        tool.start(QStringLiteral("/bin/sh"),
+                   QStringList{QStringLiteral("-c"),
+                               QStringLiteral("exec \"$0\" \"$@\" ") + options.closing,
                                QStringLiteral(TARVIX_CAPTURE)} +
                        arguments);
     } else {
@@ -370,6 +393,12 @@ void TestCaptureTool::runs_data()
         c.err = QStringLiteral("tarvix-capture: {dev}: in use by tarvix-sim (process {n}, lock "
                                "file {lock})\n");
         QTest::newRow("a lock file of a living program") << c;
+        // Anyone may put something in the lock folder: read without waiting, it names no one.
+        c.holder = QStringLiteral("pipe");
+        c.err = QStringLiteral("tarvix-capture: {dev}: in use by another program (lock file "
+                               "{lock} names no process)\n");
+        c.maxMs = 3000;
+        QTest::newRow("a named pipe as the lock file") << c;
     }
     {
         Case c = sampleAtOnce();
@@ -458,6 +487,26 @@ void TestCaptureTool::runs_data()
         c.closedPipe = true;
         c.err = QStringLiteral("tarvix-capture: cannot write to standard output: Broken pipe\n");
         QTest::newRow("standard output a closed pipe") << c;
+        // The capture ends about 1.6 s after the start; its write waits until the signal.
+        c.closedPipe = false;
+        c.stalledPipe = true;
+        c.signal = SIGTERM;
+        c.signalAtMs = 3000;
+        c.err = QStringLiteral("tarvix-capture: cannot write to standard output: the write was "
+                               "interrupted after 0 of %1 bytes\n")
+                    .arg(sample.size());
+        c.minMs = 3000;
+        c.maxMs = 6000; // ends within a second of the signal; 3 s for a loaded machine
+        QTest::newRow("SIGTERM while standard output takes nothing") << c;
+    }
+    {
+        Case c; // refused before the port opens: the device is not even looked at
+        c.sim = words("--delay 60000");
+        c.tool = words("--device /nonexistent/ttyUSB0 --out -");
+        c.closing = QStringLiteral(">&-");
+        c.status = 5;
+        c.err = QStringLiteral("tarvix-capture: cannot write to standard output: it is closed\n");
+        QTest::newRow("standard output closed") << c;
     }
 }
 
@@ -473,6 +522,9 @@ void TestCaptureTool::runs()
         if (!Picocom::installed())
             QSKIP("picocom is not installed (make test installs it)");
         QVERIFY(picocom.hold(device));
+    } else if (run.holder == QLatin1String("pipe")) {
+        m_lock = lockFileOf(device);
+        QVERIFY(::mkfifo(QFile::encodeName(m_lock).constData(), 0644) == 0);
     } else if (!run.holder.isEmpty()) {
         qint64 pid = m_sim->processId();
         if (run.holder == QLatin1String("ended")) {
@@ -502,7 +554,8 @@ void TestCaptureTool::runs()
     QCOMPARE(outcome.out, run.out);
     // The port is free for the next program whichever way the run ended; another program's
     // lock stays.
-    QCOMPARE(QFile::exists(lockFileOf(device)), run.holder == QLatin1String("lock"));
+    QCOMPARE(QFile::exists(lockFileOf(device)),
+             run.holder == QLatin1String("lock") || run.holder == QLatin1String("pipe"));
     if (run.maxMs) {
         QVERIFY2(outcome.ms >= run.minMs && outcome.ms < run.maxMs,
                  qPrintable(QStringLiteral("%1 ms").arg(outcome.ms)));
@@ -579,6 +632,30 @@ void TestCaptureTool::otherProgramsWaitForTheCapture()
     const QStringList files = filesLeft();
     QCOMPARE(files.size(), 1);
     QCOMPARE(test::fileContent(m_work + QLatin1Char('/') + files.first()), sent + "\r\n");
+}
+
+// Started with its standard descriptors closed, the tool has /dev/null there, so the files it
+// opens (the device, a lock file) never take their numbers and no line goes into them.
+void TestCaptureTool::closedDescriptorsStandForDevNull()
+{
+    const QString device = startSimulator("never sent", words("--delay 60000"));
+    QVERIFY(!device.isEmpty());
+    QProcess run;
+    run.start(QStringLiteral("/bin/sh"),
+              {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" <&- >&- 2>&-"),
+               QStringLiteral(TARVIX_CAPTURE), QStringLiteral("--device"), device,
+               QStringLiteral("--dir"), m_work});
+    const auto stop = qScopeGuard([&run] {
+        run.terminate();
+        run.waitForFinished(5000);
+    });
+    // Once the shell has become the tool and the tool holds the port.
+    QTRY_COMPARE_WITH_TIMEOUT(test::fileContent(lockFileOf(device)),
+                              lockFileContent(run.processId()), 10000);
+    for (int fd = 0; fd <= 2; ++fd)
+        QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/fd/%2").arg(run.processId()).arg(fd))
+                     .symLinkTarget(),
+                 QStringLiteral("/dev/null"));
 }
 
 void TestCaptureTool::answersWithoutDisplay_data()

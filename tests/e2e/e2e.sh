@@ -292,7 +292,7 @@ lock_file_of()
 # Also a signal that comes while the start-up message box waits for OK.
 case_signals()
 {
-    local sig lock
+    local sig lock fd target
     start_sim --delay 600000
     lock=$(lock_file_of "$sim_device")
     for sig in TERM INT HUP; do
@@ -306,6 +306,27 @@ case_signals()
     done
     # The next instance opened the port at once each time (start_with_com1 found the main
     # window, not the "File Error" box).
+
+    # Started with its standard descriptors closed, as some launchers start programs, it has
+    # /dev/null in their place: the serial device or a file it opens never takes one of those
+    # numbers, so no warning of the toolkit goes into it.
+    (
+        cd "$session_work/run" || exit
+        exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$session_work/runtime" \
+            TARVIX_COM1="$sim_device" "$session_program" <&- >&- 2>&-
+    ) &
+    session_program_pid=$!
+    wait_window "$main_title" >/dev/null
+    for fd in 0 1 2; do
+        target=$(readlink "/proc/$session_program_pid/fd/$fd" || true)
+        [ "$target" = /dev/null ] || fail "descriptor $fd of the program is $target, not /dev/null"
+    done
+    kill -s TERM "$session_program_pid"
+    wait_program_end
+    [ "$session_program_exit" = 0 ] ||
+        fail "SIGTERM ended the program started without descriptors with status $session_program_exit"
+    [ ! -e "$lock" ] || fail "the program started without descriptors left $lock behind"
+
     rm "$session_work/run/tvx.cfg"
     start_program
     wait_window 'File Error' >/dev/null

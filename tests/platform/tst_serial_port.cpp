@@ -539,6 +539,7 @@ void TestSerialPort::lostDeviceReason_data()
     QTest::newRow("Input/output error") << "Input/output error" << lost;
     QTest::newRow("Inappropriate ioctl") << "Inappropriate ioctl for device" << lost;
     QTest::newRow("try again") << "Resource temporarily unavailable" << lost;
+    QTest::newRow("Unknown error") << "Unknown error" << lost;
     QTest::newRow("words that tell something")
         << "Protocol error" << lost + QStringLiteral(" (Protocol error)");
 }
