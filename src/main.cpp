@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "command_line.h"
+#include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/standard_descriptors.h"
 #include "platform/termination.h"
@@ -13,9 +14,7 @@ int main(int argc, char *argv[])
 {
     // Before anything opens a file: Qt's warnings go to descriptor 2 whatever it stands for.
     tvx::openClosedStandardDescriptors();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList arguments = tvx::programArguments(argc, argv);
     // Answered before the application connects to a display: works without one.
     if (const auto answer = tvx::commandLineAnswer(arguments, QStringLiteral(TVX_VERSION))) {
         std::fputs(answer->toLocal8Bit().constData(), stdout);
@@ -42,7 +41,8 @@ int main(int argc, char *argv[])
     const tvx::PortReleaseAtExit release(window.comm());
     window.start();
     // A reading file named on the command line, once the port has been loaded.
-    const QString file = tvx::readingFileArgument(QApplication::arguments());
+    // The arguments the toolkit left, its own options taken out.
+    const QString file = tvx::readingFileArgument(tvx::programArguments(argc, argv));
     if (!file.isEmpty())
         window.openReadingFile(file);
     return QApplication::exec();

@@ -5,7 +5,6 @@
 #include "platform/termination.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -44,7 +43,10 @@ bool CaptureOutput::check(QString *reason) const
     case OutputKind::StandardOutput:
         return true;
     case OutputKind::Folder:
-        problem = folderWriteProblem(m_path);
+        // Room for the longest name a capture may get.
+        problem = folderWriteProblem(
+            m_path,
+            QFile::encodeName(readingFileName(QDateTime::currentDateTime(), MaxAttempts)).size());
         if (!problem.isEmpty())
             *reason = QStringLiteral("cannot write to %1: %2").arg(m_path, problem);
         break;
@@ -80,33 +82,23 @@ CaptureOutput::Result CaptureOutput::writeFile(const QByteArray &bytes) const
     return written(m_path);
 }
 
-// The name is claimed by creating the file exclusively, so no file is ever replaced, not even
-// one that appears between a look and the write; the content then replaces the empty file as a
-// whole, so nobody ever reads part of a reading.
+// A capture gets the first free name for its start time; no existing file is ever replaced,
+// and no name shows the reading before it is complete.
 CaptureOutput::Result CaptureOutput::writeNewFile(const QByteArray &bytes,
                                                   const QDateTime &startedAt) const
 {
-    for (int attempt = 1; attempt <= MaxAttempts; ++attempt) {
-        const QString path =
-            QDir::cleanPath(QDir(m_path).filePath(readingFileName(startedAt, attempt)));
-        QFile claim(path);
-        if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (QFileInfo::exists(path))
-                continue;
-            return failed(QStringLiteral("cannot write %1: %2").arg(path, claim.errorString()));
-        }
-        claim.close();
-        QString reason;
-        if (!readingfile::save(path, bytes, &reason)) {
-            claim.remove();
-            return failed(QStringLiteral("cannot write %1: %2").arg(path, reason));
-        }
-        return written(path);
-    }
-    return failed(QStringLiteral("cannot write to %1: %2 and %3 more names for that second are "
-                                 "taken")
-                      .arg(m_path, readingFileName(startedAt))
-                      .arg(MaxAttempts - 1));
+    const NewFile file = tvx::writeNewFile(
+        m_path, [&](int attempt) { return readingFileName(startedAt, attempt); }, MaxAttempts,
+        readingfile::format(bytes));
+    if (file.allTaken)
+        return failed(QStringLiteral("cannot write to %1: %2 and %3 more names for that second "
+                                     "are taken")
+                          .arg(m_path, readingFileName(startedAt))
+                          .arg(MaxAttempts - 1));
+    const QString path = QDir::cleanPath(file.path);
+    if (!file.written)
+        return failed(QStringLiteral("cannot write %1: %2").arg(path, file.reason));
+    return written(path);
 }
 
 CaptureOutput::Result CaptureOutput::writeStandardOutput(const QByteArray &bytes)

@@ -5,6 +5,7 @@
 #include "capture_tool/capture_output.h"
 #include "capture_tool/capture_run.h"
 #include "capture_tool/status_line.h"
+#include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/standard_descriptors.h"
 #include "platform/termination.h"
@@ -18,9 +19,7 @@
 int main(int argc, char *argv[])
 {
     const tvx::ClosedStandardDescriptors closed = tvx::openClosedStandardDescriptors();
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QStringList arguments = tvx::programArguments(argc, argv);
     const tvx::ToolCommandLine commandLine =
         tvx::parseToolCommandLine(arguments, QStringLiteral(TVX_VERSION));
     switch (commandLine.action) {

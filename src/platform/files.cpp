@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +25,10 @@ const QString NotSystemName = QStringLiteral("the name is not valid UTF-8");
 
 QString decodeFileName(const QByteArray &bytes)
 {
+#ifdef Q_OS_WIN
+    // Names come in the system's code page.
+    return QString::fromLocal8Bit(bytes);
+#endif
     QString name;
     qsizetype begin = 0; // the start of the valid run not yet decoded
     for (qsizetype i = 0; i < bytes.size();) {
@@ -47,6 +52,18 @@ QString decodeFileName(const QByteArray &bytes)
         begin = ++i;
     }
     return name + QString::fromUtf8(bytes.mid(begin));
+}
+
+QStringList programArguments(int argc, char *argv[])
+{
+#ifdef Q_OS_WIN
+    if (QCoreApplication::instance())
+        return QCoreApplication::arguments();
+#endif
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(decodeFileName(argv[i]));
+    return arguments;
 }
 
 bool isSystemName(const QString &name)

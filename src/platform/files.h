@@ -15,6 +15,10 @@ namespace tvx {
 // one and every file operation here refuses it with NotSystemName.
 QString decodeFileName(const QByteArray &bytes);
 
+// The program's arguments, each name as decodeFileName() gives it. On Windows, once the
+// application object exists, the toolkit's own reading of the wide command line.
+QStringList programArguments(int argc, char *argv[]);
+
 // Whether name reaches the file system unchanged: it has no character of the kind above and no
 // NUL.
 bool isSystemName(const QString &name);

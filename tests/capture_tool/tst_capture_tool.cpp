@@ -46,6 +46,8 @@ struct Case {
     bool closedPipe = false;    // ... or a pipe nobody reads any more (| head -c 10)
     bool stalledPipe = false;   // ... or a full one that nobody reads (| sleep 1000)
     QString closing;            // standard descriptors the shell closes (">&-")
+    QString shellBefore;        // shell commands run first, in the working folder
+    QString shellArguments;     // further arguments in the shell's words (raw bytes: $(printf))
     QString holder;             // another program holds the terminal: "picocom" (by flock), "lock"
                                 // (a lock file naming the simulator, a minute old), "ended" (one
                                 // naming a process that has ended) or "pipe" (a named pipe in the
@@ -252,10 +254,11 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
                                               "remount,bind,ro /run/lock && exec \"$0\" \"$@\""),
                                QStringLiteral(TARVIX_CAPTURE)} +
                        arguments);
-    } else if (!options.closing.isEmpty()) {
+    } else if (!options.closing.isEmpty() || !options.shellArguments.isEmpty()) {
         tool.start(QStringLiteral("/bin/sh"),
                    QStringList{QStringLiteral("-c"),
-                               QStringLiteral("exec \"$0\" \"$@\" ") + options.closing,
+                               options.shellBefore + QStringLiteral(" exec \"$0\" \"$@\" ") +
+                                   options.shellArguments + QLatin1Char(' ') + options.closing,
                                QStringLiteral(TARVIX_CAPTURE)} +
                        arguments);
     } else {
@@ -507,6 +510,24 @@ void TestCaptureTool::runs_data()
         c.status = 5;
         c.err = QStringLiteral("tarvix-capture: cannot write to standard output: it is closed\n");
         QTest::newRow("standard output closed") << c;
+        // What cannot be written is found before the port opens, whatever the name.
+        c.closing.clear();
+        c.tool = words("--device {dev}");
+        c.shellArguments = QStringLiteral("--out \"$(printf 'caf\\351.dat')\"");
+        // The byte that is not UTF-8 is shown as the replacement character.
+        c.err = QStringLiteral("tarvix-capture: cannot write caf\ufffd.dat: the name is not "
+                               "valid UTF-8\n");
+        QTest::newRow("--out a name that is not UTF-8") << c;
+        c.shellArguments = QStringLiteral("--dir \"$(printf 'dir\\377')\"");
+        c.err = QStringLiteral("tarvix-capture: cannot write to dir\ufffd: the name is not "
+                               "valid UTF-8\n");
+        c.files = QStringList{};
+        QTest::newRow("--dir a folder whose name is not UTF-8") << c;
+        c.shellBefore = QStringLiteral("ln -s loop loop;");
+        c.shellArguments = QStringLiteral("--out loop");
+        c.err = QStringLiteral("tarvix-capture: cannot write loop: Too many levels of symbolic "
+                               "links\n");
+        QTest::newRow("--out a loop of links") << c;
     }
 }
 
