@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "command_line.h"
+#include "info/info_resources.h"
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/standard_descriptors.h"
@@ -26,6 +27,8 @@ int main(int argc, char *argv[])
     // The program ends only through Exit; a window closing never ends it by accident.
     QApplication::setQuitOnLastWindowClosed(false);
     tvx::installFontStandIns();
+    // Every window shows it in its frame and on the task bar.
+    QApplication::setWindowIcon(tvx::programIcon());
 
     // A logout, Ctrl+C or a service manager's stop ends the program as Exit does, so the port and
     // its lock file are released. Also when it comes during a message box at start-up, before

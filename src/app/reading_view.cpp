@@ -8,7 +8,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QtMath>
 #include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
@@ -16,6 +15,9 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOption>
+#include <QtMath>
 
 #include <climits>
 
@@ -377,6 +379,14 @@ void ReadingView::paintEvent(QPaintEvent *)
         if (next == place)
             break;
         place = next;
+    }
+    // The area shows that it has the keyboard focus as the style shows it on its controls.
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+        focus.backgroundColor = palette().color(group, QPalette::Base);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "file_list.h"
 
 #include <QDir>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -17,6 +18,17 @@ FileList::FileList(QWidget *parent) : QListWidget(parent)
     });
     connect(this, &QListWidget::itemClicked, this, [this] { Q_EMIT fileClicked(); });
     connect(this, &QListWidget::itemDoubleClicked, this, [this] { Q_EMIT fileDoubleClicked(); });
+}
+
+void FileList::keyPressEvent(QKeyEvent *event)
+{
+    // Return on the selected file opens it, as a double-click does.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !fileName().isEmpty()) {
+        Q_EMIT fileDoubleClicked();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 void FileList::setPath(const QString &folder)

@@ -30,6 +30,9 @@ Q_SIGNALS:
     void fileClicked();
     void fileDoubleClicked();
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void fill();
 

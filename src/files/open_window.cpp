@@ -33,6 +33,9 @@ OpenWindow::OpenWindow(ReadingText &text, QWidget *parent)
     connect(m_ui->cmbext->lineEdit(), &QLineEdit::textEdited, this, &OpenWindow::cmbext_Change);
     connect(m_ui->cmbext, &QComboBox::activated, this, &OpenWindow::cmbext_Click);
     connect(m_ui->cmdok, &QPushButton::clicked, this, &OpenWindow::cmdok_Click);
+    // Return after typing a path opens it; Escape closes the window, the reading text as it was.
+    connect(m_ui->Text1, &QLineEdit::returnPressed, m_ui->cmdok, &QPushButton::click);
+    closeOnEscape(this);
     Form_Load();
 }
 

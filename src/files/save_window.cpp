@@ -17,6 +17,9 @@ SaveWindow::SaveWindow(ReadingText &text, QWidget *parent)
     connect(m_ui->Dir1, &FolderList::changed, this, &SaveWindow::Dir1_Change);
     connect(m_ui->txtfilename, &QLineEdit::textChanged, this, &SaveWindow::txtfilename_Change);
     connect(m_ui->cmdsaveok, &QPushButton::clicked, this, &SaveWindow::cmdsaveok_Click);
+    // Return after typing the name saves; Escape closes without saving, the reading kept.
+    connect(m_ui->txtfilename, &QLineEdit::returnPressed, m_ui->cmdsaveok, &QPushButton::click);
+    closeOnEscape(this);
     Form_Load();
 }
 

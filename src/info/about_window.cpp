@@ -1,6 +1,7 @@
 #include "about_window.h"
 
 #include "info_resources.h"
+#include "platform/windows.h"
 #include "ui_about_window.h"
 
 namespace tvx {
@@ -12,6 +13,7 @@ AboutWindow::AboutWindow(QWidget *parent)
     loadInfoResources();
     m_ui->setupUi(this);
     connect(m_ui->cmdclose, &QPushButton::clicked, this, &AboutWindow::cmdclose_Click);
+    closeOnEscape(this);
 }
 
 AboutWindow::~AboutWindow() = default;

@@ -1,6 +1,7 @@
 #include "help_window.h"
 
 #include "help_text.h"
+#include "platform/windows.h"
 #include "ui_help_window.h"
 
 namespace tvx {
@@ -12,6 +13,7 @@ HelpWindow::HelpWindow(QWidget *parent)
     // Setting the text leaves the caret, and so the view, at the top.
     m_ui->txthlp->setPlainText(helptext::forDisplay(helptext::bytes()));
     connect(m_ui->cmdclose, &QPushButton::clicked, this, &HelpWindow::cmdclose_Click);
+    closeOnEscape(this);
 }
 
 HelpWindow::~HelpWindow() = default;

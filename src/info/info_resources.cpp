@@ -17,3 +17,22 @@ void loadInfoResources()
 }
 
 } // namespace tvx
+
+#include "icon_image.h"
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace tvx {
+
+QIcon programIcon()
+{
+    loadInfoResources();
+    const QImage picture(QStringLiteral(":/info/instrument.bmp"));
+    QIcon icon;
+    for (const int size : IconSizes)
+        icon.addPixmap(QPixmap::fromImage(iconImage(picture, size)));
+    return icon;
+}
+
+} // namespace tvx

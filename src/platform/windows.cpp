@@ -1,8 +1,14 @@
 #include "windows.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
+#include <QTimer>
+#include <QVariant>
+
+#include <algorithm>
 
 namespace tvx {
 
@@ -28,10 +34,78 @@ void showInFront(QWidget *window)
     window->activateWindow();
 }
 
+namespace {
+
+// Puts a window back when its window manager maximises it, shows it full screen or gives it a
+// size outside its least and greatest sizes: the layout has one size and would otherwise sit in
+// a corner of a grey void, or be cut off.
+class SizeKeeper : public QObject {
+public:
+    explicit SizeKeeper(QWidget *window) : QObject(window), m_window(window)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window &&
+            (event->type() == QEvent::WindowStateChange || event->type() == QEvent::Resize))
+            // After the window manager's change has been taken in, not in the middle of it.
+            QTimer::singleShot(0, this, &SizeKeeper::restore);
+        return false;
+    }
+
+private:
+    void restore()
+    {
+        constexpr Qt::WindowStates refused = Qt::WindowMaximized | Qt::WindowFullScreen;
+        if (m_window->windowState() & refused)
+            m_window->setWindowState(m_window->windowState() & ~refused);
+        const QSize allowed =
+            m_window->size().expandedTo(m_window->minimumSize()).boundedTo(m_window->maximumSize());
+        if (allowed != m_window->size())
+            m_window->resize(allowed);
+    }
+
+    QWidget *m_window;
+};
+
+} // namespace
+
 void withoutMaximise(QWidget *window)
 {
     window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    // Once for each window, however often its frame is set.
+    static const char kept[] = "tvxSizeKept";
+    if (!window->property(kept).toBool()) {
+        window->setProperty(kept, true);
+        new SizeKeeper(window);
+    }
+}
+
+void closeOnEscape(QWidget *window)
+{
+    auto *close = new QAction(window);
+    close->setShortcut(Qt::Key_Escape);
+    close->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(close, &QAction::triggered, window, &QWidget::close);
+    window->addAction(close);
+}
+
+void asOneGroup(const QList<QAbstractButton *> &options)
+{
+    const auto markTheStop = [options] {
+        const bool anyMarked = std::any_of(options.cbegin(), options.cend(),
+                                           [](QAbstractButton *o) { return o->isChecked(); });
+        for (QAbstractButton *option : options) {
+            const bool stop = anyMarked ? option->isChecked() : option == options.constFirst();
+            option->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+    };
+    for (QAbstractButton *option : options)
+        QObject::connect(option, &QAbstractButton::toggled, option, markTheStop);
+    markTheStop();
 }
 
 } // namespace tvx

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QAbstractButton;
 class QWidget;
 
 namespace tvx {
@@ -25,8 +26,18 @@ void showInFront(QWidget *window);
 
 // A frame with a title, a system menu, minimise and close buttons and no maximise button: the
 // windows' layouts have one width, and a window that cannot fill the screen is not maximised
-// (window managers such as xfwm4 ignore the button then).
+// (window managers such as xfwm4 ignore the button then). The window keeps the size its least
+// and greatest sizes allow: a window manager that maximises it, shows it full screen or gives
+// it another size all the same (fluxbox's Alt+F10, icewm, an EWMH full-screen request) gets it
+// back as it was, its layout whole.
 void withoutMaximise(QWidget *window);
+
+// Escape closes the window, as its close box does.
+void closeOnEscape(QWidget *window);
+
+// Options that are one group, as in the system's own dialogs: Tab stops only at the marked one
+// (the first where none is), and the arrow keys move the mark.
+void asOneGroup(const QList<QAbstractButton *> &options);
 
 } // namespace tvx
 

@@ -23,6 +23,8 @@ PortSelectionWindow::PortSelectionWindow(PortLink &link, QWidget *parent)
         // The hint is made afresh when it is about to show: adapters come and go.
         option(port)->installEventFilter(this);
     }
+    // Tab reaches the marked port, the arrow keys mark another.
+    asOneGroup({m_ui->Option1, m_ui->Option2, m_ui->Option3, m_ui->Option4});
     connect(m_ui->cmdok, &QPushButton::clicked, this, &PortSelectionWindow::cmdok_Click);
     connect(m_ui->cmdcancel, &QPushButton::clicked, this, &PortSelectionWindow::cmdcancel_Click);
     Form_Load();

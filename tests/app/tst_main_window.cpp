@@ -59,6 +59,8 @@ private Q_SLOTS:
     void frameFitsLayout();
     void windowFrames_data();
     void windowFrames();
+    void windowKeysAndStates_data();
+    void windowKeysAndStates();
     void shownAgainFromTaskBar();
     void fileOpenedFromOutside_data();
     void fileOpenedFromOutside();
@@ -459,6 +461,52 @@ void TestMainWindow::windowFrames()
     QCOMPARE(widget->windowFlags() & buttons, buttons & ~Qt::WindowMaximizeButtonHint);
     QCOMPARE(widget->minimumHeight() == widget->maximumHeight(), fixed);
     QCOMPARE(widget->minimumWidth(), widget->maximumWidth());
+}
+
+// Escape closes the windows that have nothing to cancel, as their close box does; the port
+// window's buttons are neither default nor cancel, so there it does nothing, and the main window
+// ends only through Exit. No window manager makes a window fill the screen: a maximised or full
+// screen state is undone, and the layout keeps its size.
+void TestMainWindow::windowKeysAndStates_data()
+{
+    QTest::addColumn<QString>("window"); // empty: the main window
+    QTest::addColumn<bool>("escapeCloses");
+    QTest::newRow("main") << "" << false;
+    QTest::newRow("frmoption") << "frmoption" << false;
+    for (const char *name : {"frmopen", "frmsave", "frmhelp", "frmabout"})
+        QTest::newRow(name) << name << true;
+}
+
+void TestMainWindow::windowKeysAndStates()
+{
+    QFETCH(QString, window);
+    QFETCH(bool, escapeCloses);
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    m_main->readingText().replace("kept");
+    for (auto show :
+         {&MainWindow::mnuport_Click, &MainWindow::mnuopen_Click, &MainWindow::mnusave_Click,
+          &MainWindow::mnuhelp_Click, &MainWindow::mnuabout_Click})
+        (m_main.get()->*show)();
+    QWidget *widget = window.isEmpty() ? m_main.get() : m_main->findChild<QWidget *>(window);
+    widget->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(widget));
+    const QSize size = widget->size();
+    for (const Qt::WindowState refused : {Qt::WindowMaximized, Qt::WindowFullScreen}) {
+        widget->setWindowState(refused);
+        QTRY_COMPARE(widget->windowState(), Qt::WindowNoState);
+        QTRY_COMPARE(widget->size(), size);
+    }
+    // A window manager that gives a size all the same gets the window back at its own.
+    widget->resize(size + QSize(100, 0));
+    QTRY_COMPARE(widget->size(), size);
+
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : widget,
+                    Qt::Key_Escape);
+    QTRY_COMPARE(widget->isVisible(), !escapeCloses);
+    QVERIFY(m_main->isVisible());
+    QCOMPARE(m_main->readingText().bytes(), QByteArray("kept"));
 }
 
 // After Save's, File Open's or the port window's Ok, a main window minimised to the task bar

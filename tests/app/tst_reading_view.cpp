@@ -7,10 +7,11 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTextBlock>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 
 using namespace tvx;
 
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void copyIsExact();
     void mouseSelects();
     void accessibleText();
+    void focusShows();
 };
 
 void TestReadingView::display_data()
@@ -344,6 +346,27 @@ void TestReadingView::accessibleText()
         QCOMPARE(textInterface->offsetAtPoint(box.center() - QPoint(box.width() / 4, 0)), offset);
     }
     QCOMPARE(textInterface->offsetAtPoint(area.view.viewport()->mapToGlobal(QPoint(-5, 5))), -1);
+}
+
+// A keyboard user sees when the reading area has the focus, also with nothing selected.
+void TestReadingView::focusShows()
+{
+    QWidget window;
+    auto *before = new QLineEdit(&window);
+    ReadingText text;
+    auto *view = new ReadingView(&window);
+    view->setReadingText(&text);
+    view->setGeometry(0, 30, 200, 150);
+    text.replace("001  23.17\r\n");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    before->setFocus(Qt::TabFocusReason);
+    const QImage without = view->grab().toImage();
+    QTest::keyClick(before, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), view);
+    QTRY_VERIFY(view->grab().toImage() != without);
+    before->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(view->grab().toImage(), without);
 }
 
 QTEST_MAIN(TestReadingView)

@@ -226,6 +226,32 @@ maximisable()
     xprop -id "$1" _NET_WM_ALLOWED_ACTIONS | grep -q '_NET_WM_ACTION_MAXIMIZE_\(VERT\|HORZ\)'
 }
 
+# Not shown full screen, as far as the window manager tells.
+not_full_screen()
+{
+    ! xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_FULLSCREEN
+}
+
+# full_screen <window>: what an EWMH full-screen request (a task bar's, a key binding's) asks.
+full_screen()
+{
+    wmctrl -i -r "$1" -b add,fullscreen
+}
+
+# size_is <window> <width>x<height>, or <width> alone.
+size_is()
+{
+    local size
+    size=$(size_of "$1")
+    [ "$size" = "$2" ] || [ "${size%x*}" = "$2" ]
+}
+
+has_icon()
+{
+    # Only the first bytes: the whole icon is long, and grep would stop reading it.
+    xprop -len 16 -id "$1" _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL)'
+}
+
 size_of()
 {
     xdotool getwindowgeometry --shell "$1" | sed -n 's/^WIDTH=//p; s/^HEIGHT=//p' | paste -sd x
@@ -247,8 +273,9 @@ resize()
 }
 
 # No window offers a maximise that the window manager would refuse (xfwm4 maximises no window
-# that cannot fill the screen). The main window grows taller, never wider, and its reading area
-# grows with it down to the window's bottom.
+# that cannot fill the screen), and none is shown full screen: the request is undone and the
+# layout keeps its size. The main window grows taller, never wider, and its reading area grows
+# with it down to the window's bottom. Every window carries the program's icon.
 case_frames()
 {
     local first width height title window
@@ -270,6 +297,11 @@ case_frames()
         sleep 0.3
         [ "$(size_of "$window")" = "$first" ] ||
             fail "\"$title\" changed its size from $first to $(size_of "$window")"
+        full_screen "$window"
+        sleep 0.3
+        poll 10 "\"$title\" to leave full screen" not_full_screen "$window"
+        poll 10 "\"$title\" to keep its size $first" size_is "$window" "$first"
+        has_icon "$window" || fail "\"$title\" carries no icon"
     done
 
     first=$(size_of "$main")
@@ -285,6 +317,11 @@ case_frames()
     ! reading_area_at "$main" $((height + 246)) || fail "the reading area reaches the bottom edge"
     resize "$main" $((width - 100)) $((height - 100))
     poll 10 "the main window to come back to its first size" test "$(size_of "$main")" = "$first"
+    has_icon "$main" || fail "the main window carries no icon"
+    full_screen "$main"
+    sleep 0.3
+    poll 10 "the main window to leave full screen" not_full_screen "$main"
+    poll 10 "the main window to keep its width $width" size_is "$main" "$width"
     echo "main window: $first at first; asked for $((width + 200))x$((height + 250)), it became" \
         "${width}x$((height + 250))"
     exit_program

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void fileListShowsMatchingPlainFilesByName_data();
     void fileListShowsMatchingPlainFilesByName();
     void newListingSelectsNothing();
+    void focusShows_data();
+    void focusShows();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -216,6 +219,41 @@ void FileListsTest::newListingSelectsNothing()
     list.setFocus();
     QCOMPARE(list.fileName(), QString());
     QCOMPARE(clicked.count(), 0);
+}
+
+// A keyboard user sees which list has the focus: the list looks different with it, also
+// before anything in it is selected.
+void FileListsTest::focusShows_data()
+{
+    QTest::addColumn<bool>("folders");
+    QTest::newRow("folder list") << true;
+    QTest::newRow("file list") << false;
+}
+
+void FileListsTest::focusShows()
+{
+    QFETCH(bool, folders);
+    QWidget window;
+    auto *other = new QLineEdit(&window);
+    QListWidget *list = nullptr;
+    if (folders) {
+        auto *folderList = new FolderList(&window);
+        QVERIFY(folderList->setPath(QDir::toNativeSeparators(m_dir->path())));
+        list = folderList;
+    } else {
+        auto *fileList = new FileList(&window);
+        fileList->setPattern(QStringLiteral("*.dat"));
+        fileList->setPath(QDir::toNativeSeparators(m_dir->path()));
+        list = fileList;
+    }
+    list->setGeometry(0, 30, 200, 150);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    other->setFocus(Qt::TabFocusReason);
+    const QImage without = list->grab().toImage();
+    QTest::keyClick(other, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), list);
+    QVERIFY(list->grab().toImage() != without);
 }
 
 QTEST_MAIN(FileListsTest)

@@ -50,7 +50,8 @@ private Q_SLOTS:
     void pathBoxFollowsClickAndFolderChange();
     void okRightAwayLoadsTempDatOfTheWorkingDirectory();
     void typedPathLoadsAsTyped();
-    void returnOnOkLoads();
+    void returnLoads_data();
+    void returnLoads();
     void doubleClickLoadsTheFile();
     void closingWithoutOkChangesNothing();
     void freshWindowStartsOver();
@@ -286,12 +287,20 @@ void OpenWindowTest::typedPathLoadsAsTyped()
     QVERIFY(windowGone());
 }
 
-void OpenWindowTest::returnOnOkLoads()
+void OpenWindowTest::returnLoads_data()
 {
+    QTest::addColumn<QString>("control"); // where the focus is
+    QTest::newRow("on Ok") << "cmdok";
+    QTest::newRow("in the path box") << "Text1";
+    QTest::newRow("on the file in the list") << "File1";
+}
+
+void OpenWindowTest::returnLoads()
+{
+    QFETCH(QString, control);
     QVERIFY(QTest::qWaitForWindowActive(showWindow()));
     QVERIFY(test::click(files(), QStringLiteral("R2.DAT")));
-    auto *ok = control<QPushButton>("cmdok");
-    ok->setFocus();
+    m_slot.window()->findChild<QWidget *>(control)->setFocus();
     QTest::keyClick(m_slot.window()->windowHandle(), Qt::Key_Return);
     QCOMPARE(m_text.bytes(), QByteArray("3 19.9\r\n\r\n"));
     QVERIFY(windowGone());

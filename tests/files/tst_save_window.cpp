@@ -483,21 +483,25 @@ void SaveWindowTest::unlistableWorkingFolder()
 
 void SaveWindowTest::returnOnOkSaves_data()
 {
+    QTest::addColumn<QString>("control"); // where the focus is
     QTest::addColumn<int>("key");
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
     // Keypad Enter is pressed in the port selection window's test.
-    QTest::newRow("Return") << int(Qt::Key_Return) << Qt::KeyboardModifiers();
+    QTest::newRow("Return on Ok") << "cmdsaveok" << int(Qt::Key_Return) << Qt::KeyboardModifiers();
+    QTest::newRow("Return in the name box")
+        << "txtfilename" << int(Qt::Key_Return) << Qt::KeyboardModifiers();
 }
 
 void SaveWindowTest::returnOnOkSaves()
 {
+    QFETCH(QString, control);
     QFETCH(int, key);
     QFETCH(Qt::KeyboardModifiers, modifiers);
     SaveWindow *window = showWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
-    auto *ok = control<QPushButton>("cmdsaveok");
-    ok->setFocus();
-    QCOMPARE(window->focusWidget(), ok);
+    auto *focused = window->findChild<QWidget *>(control);
+    focused->setFocus();
+    QCOMPARE(window->focusWidget(), focused);
     QTest::keyClick(window->windowHandle(), Qt::Key(key), modifiers);
     QCOMPARE(fileContent(native(QStringLiteral("temp.dat"))), QByteArray("abc\r\n"));
     QCOMPARE(m_mainWanted->count(), 1);

@@ -1,10 +1,12 @@
 #include "app/main_window.h"
 #include "info/about_window.h"
+#include "info/icon_image.h"
 #include "info/info_resources.h"
 #include "support/fake_serial_control.h"
 #include "support/twips.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -62,6 +64,8 @@ private Q_SLOTS:
     void versionOnALineOfItsOwn();
     void pictureAtTopLeftUnscaled();
     void oneWindowNotModal();
+    void windowIconIsTheDesktopIcon_data();
+    void windowIconIsTheDesktopIcon();
     void secondCommandBringsItToFront();
     void closes_data();
     void closes();
@@ -225,6 +229,28 @@ void TestAboutWindow::closes()
     main->mnuabout_Click();
     QCOMPARE(aboutWindows(*main).size(), 1);
     QVERIFY(aboutWindows(*main).value(0)->isVisible());
+}
+
+// The windows carry the icon the desktop entry shows, in each of its sizes.
+void TestAboutWindow::windowIconIsTheDesktopIcon_data()
+{
+    QTest::addColumn<int>("size");
+    for (const int size : IconSizes)
+        QTest::newRow(qPrintable(QString::number(size))) << size;
+}
+
+void TestAboutWindow::windowIconIsTheDesktopIcon()
+{
+    QFETCH(int, size);
+    const QIcon icon = programIcon();
+    QCOMPARE(icon.availableSizes().size(), int(std::size(IconSizes)));
+    const QImage desktop(QStringLiteral(TVX_HICOLOR "/%1x%1/apps/tarvix.png").arg(size));
+    QVERIFY(!desktop.isNull());
+    // Compared as the screen gets them: colours already weighted by their opacity.
+    QCOMPARE(icon.pixmap(QSize(size, size))
+                 .toImage()
+                 .convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             desktop.convertToFormat(QImage::Format_ARGB32_Premultiplied));
 }
 
 QTEST_MAIN(TestAboutWindow)

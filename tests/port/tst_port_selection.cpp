@@ -59,6 +59,8 @@ private Q_SLOTS:
     void hintAfterPermissionDenied();
     void returnPressesTheFocusedButton_data();
     void returnPressesTheFocusedButton();
+    void optionsAreOneGroup_data();
+    void optionsAreOneGroup();
 
 private:
     PortSelectionWindow *openWindow();
@@ -434,6 +436,40 @@ void TestPortSelection::returnPressesTheFocusedButton()
     QCOMPARE(m_comm->openedDevice(), device);
     QCOMPARE(cfgBytes(), config);
     QVERIFY(!window || !window->isVisible());
+}
+
+// Tab from Ok lands on the marked port (Comport 1 when the number is none of the four), Up and
+// Down move the mark as a click does, and the next Tab leaves the group for Cancel.
+void TestPortSelection::optionsAreOneGroup_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("marked"); // after the key
+    QTest::newRow("2, Up") << 2 << int(Qt::Key_Up) << 1;
+    QTest::newRow("2, Down") << 2 << int(Qt::Key_Down) << 3;
+    QTest::newRow("4, Up") << 4 << int(Qt::Key_Up) << 3;
+    QTest::newRow("7 from tvx.cfg, Down") << 7 << int(Qt::Key_Down) << 2;
+}
+
+void TestPortSelection::optionsAreOneGroup()
+{
+    QFETCH(int, port);
+    QFETCH(int, key);
+    QFETCH(int, marked);
+    m_main->portLink().setPortNumber(qint16(port));
+    QVERIFY(openWindow());
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QCOMPARE(m_window->focusWidget()->objectName(), QStringLiteral("cmdok"));
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+    const int landed = port >= 1 && port <= 4 ? port : 1;
+    QCOMPARE(m_window->focusWidget(), option(landed));
+    QTest::keyClick(m_window->focusWidget(), Qt::Key(key));
+    QCOMPARE(m_window->focusWidget(), option(marked));
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(option(n)->isChecked(), n == marked);
+    QCOMPARE(int(m_main->portLink().portNumber()), marked);
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+    QCOMPARE(m_window->focusWidget()->objectName(), QStringLiteral("cmdcancel"));
 }
 
 QTEST_MAIN(TestPortSelection)
