@@ -2,6 +2,7 @@
 
 #include "app/reading_text.h"
 #include "app/reading_view_accessible.h"
+#include "platform/windows.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -15,8 +16,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOption>
 #include <QtMath>
 
 #include <climits>
@@ -380,14 +379,10 @@ void ReadingView::paintEvent(QPaintEvent *)
             break;
         place = next;
     }
-    // The area shows that it has the keyboard focus as the style shows it on its controls.
-    if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = viewport()->rect().adjusted(1, 1, -1, -1);
-        focus.backgroundColor = palette().color(group, QPalette::Base);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
-    }
+    // The area shows that it has the keyboard focus as the style shows it on its controls, also
+    // when the focus came back after a capture rather than by Tab: a text box's caret would.
+    if (hasFocus())
+        drawFocusFrame(this, &painter, viewport()->rect());
 }
 
 void ReadingView::resizeEvent(QResizeEvent *event)

@@ -8,7 +8,7 @@
 
 namespace tvx {
 
-FileList::FileList(QWidget *parent) : QListWidget(parent)
+FileList::FileList(QWidget *parent) : FramedList(parent)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
     // Selection, not the current item: a list that merely takes the focus selects nothing.
@@ -28,7 +28,7 @@ void FileList::keyPressEvent(QKeyEvent *event)
         Q_EMIT fileDoubleClicked();
         return;
     }
-    QListWidget::keyPressEvent(event);
+    FramedList::keyPressEvent(event);
 }
 
 void FileList::setPath(const QString &folder)

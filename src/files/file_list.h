@@ -2,13 +2,13 @@
 
 #include "file_pattern.h"
 
-#include <QListWidget>
+#include "framed_list.h"
 
 namespace tvx {
 
 // The file list: the plain files of one folder whose names match the pattern, by name. Hidden
 // files, folders and special files are left out.
-class FileList : public QListWidget {
+class FileList : public FramedList {
     Q_OBJECT
     Q_PROPERTY(QString pattern READ pattern WRITE setPattern)
 public:

@@ -51,7 +51,7 @@ QString nativeClean(const QString &path)
 
 } // namespace
 
-FolderList::FolderList(QWidget *parent) : QListWidget(parent)
+FolderList::FolderList(QWidget *parent) : FramedList(parent)
 {
     setItemDelegate(new IndentDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QListWidget>
+#include "framed_list.h"
 
 namespace tvx {
 
 // The folder list: the chain of folders from the volume root down to the current folder, then
 // the current folder's own subfolders (hidden ones left out). Opening an entry (double-click or
 // Enter) makes it the current folder.
-class FolderList : public QListWidget {
+class FolderList : public FramedList {
     Q_OBJECT
 public:
     explicit FolderList(QWidget *parent = nullptr);

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMessageBox>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTimer>
 #include <QVariant>
 
@@ -82,6 +84,17 @@ void withoutMaximise(QWidget *window)
         window->setProperty(kept, true);
         new SizeKeeper(window);
     }
+}
+
+void drawFocusFrame(QWidget *widget, QPainter *painter, const QRect &rect)
+{
+    QStyleOptionFocusRect focus;
+    focus.initFrom(widget);
+    // Some styles (Fusion) draw it only after a key moved the focus.
+    focus.state |= QStyle::State_KeyboardFocusChange;
+    focus.rect = rect.adjusted(1, 1, -1, -1);
+    focus.backgroundColor = widget->palette().color(QPalette::Base);
+    widget->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
 }
 
 void closeOnEscape(QWidget *window)

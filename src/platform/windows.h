@@ -3,6 +3,8 @@
 #include <QString>
 
 class QAbstractButton;
+class QPainter;
+class QRect;
 class QWidget;
 
 namespace tvx {
@@ -31,6 +33,10 @@ void showInFront(QWidget *window);
 // it another size all the same (fluxbox's Alt+F10, icewm, an EWMH full-screen request) gets it
 // back as it was, its layout whole.
 void withoutMaximise(QWidget *window);
+
+// Draws the style's focus frame inside rect of widget, which has the keyboard focus: shown
+// whichever way the focus came (Tab, a click, the program), as a text box's caret would be.
+void drawFocusFrame(QWidget *widget, QPainter *painter, const QRect &rect);
 
 // Escape closes the window, as its close box does.
 void closeOnEscape(QWidget *window);

@@ -221,8 +221,8 @@ void FileListsTest::newListingSelectsNothing()
     QCOMPARE(clicked.count(), 0);
 }
 
-// A keyboard user sees which list has the focus: the list looks different with it, also
-// before anything in it is selected.
+// A keyboard user sees which list has the focus: the list looks different with it, however it
+// came and whatever is selected.
 void FileListsTest::focusShows_data()
 {
     QTest::addColumn<bool>("folders");
@@ -249,11 +249,18 @@ void FileListsTest::focusShows()
     list->setGeometry(0, 30, 200, 150);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    other->setFocus(Qt::TabFocusReason);
-    const QImage without = list->grab().toImage();
-    QTest::keyClick(other, Qt::Key_Tab);
+    // The bottom edge of the list, below its entries: a mark on the current entry alone does not
+    // count, it looks much like the selection.
+    const auto edge = [list] {
+        const QImage image = list->viewport()->grab().toImage();
+        return image.copy(0, image.height() - 4, image.width(), 4);
+    };
+    other->setFocus();
+    const QImage without = edge();
+    // Given by the program, not by Tab: the style alone would show nothing then.
+    list->setFocus();
     QCOMPARE(QApplication::focusWidget(), list);
-    QVERIFY(list->grab().toImage() != without);
+    QTRY_VERIFY(edge() != without);
 }
 
 QTEST_MAIN(FileListsTest)
