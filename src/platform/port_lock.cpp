@@ -85,10 +85,10 @@ QString ownerOf(const QFileInfo &file)
     return name.isEmpty() ? QString::number(file.ownerId()) : name;
 }
 
-// The first bytes of the lock file; false when it cannot be opened (gone in the meantime). The
-// lock folder is open to every user: what someone put there in a lock file's place (a named
-// pipe, a link to a device) must neither hold the program nor be opened for real, and reads as
-// empty, a lock that names no process.
+// The first bytes of the lock file; false when it cannot be opened (gone in the meantime, or a
+// symbolic link, which is never followed: the port then counts as busy). The lock folder is open
+// to every user: what someone put there in a lock file's place must neither hold the program
+// nor be opened for real; a named pipe reads as empty, a lock that names no process.
 bool readLockFile(const QString &path, QByteArray *content)
 {
     const int fd =

@@ -76,6 +76,7 @@ private Q_SLOTS:
     void whatTheWriteMeets();
     void pathLength_data();
     void pathLength();
+    void rootKeepsOwnerModeAndAttributes_data();
     void rootKeepsOwnerModeAndAttributes();
     void fullDiskKeepsTheOldFile();
     void newFileTakesTheNextFreeName();
@@ -209,8 +210,20 @@ void FileWriteTest::pathLength()
     QCOMPARE(writeProblem(folder + QLatin1Char('/') + QString(name, QLatin1Char('n'))), problem);
 }
 
+void FileWriteTest::rootKeepsOwnerModeAndAttributes_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("withAttributes");
+    // An access control list sets the mode's group bits itself: the mode is also seen alone.
+    QTest::newRow("mode 0640, an access control list") << 0640 << true;
+    QTest::newRow("mode 0604 alone") << 0604 << false;
+    QTest::newRow("set-group-ID 02660 alone") << 02660 << false;
+}
+
 void FileWriteTest::rootKeepsOwnerModeAndAttributes()
 {
+    QFETCH(int, mode);
+    QFETCH(bool, withAttributes);
     if (::geteuid() != 0)
         QSKIP("only root can replace another user's file");
     const QString file = path(QStringLiteral("user.dat"));
@@ -218,10 +231,10 @@ void FileWriteTest::rootKeepsOwnerModeAndAttributes()
     const QByteArray name = encoded(file);
     const QByteArray acl = accessControlList();
     QVERIFY(::chown(name.constData(), 65534, 65534) == 0);
-    QVERIFY(::chmod(name.constData(), 0640) == 0);
-    if (::setxattr(name.constData(), "user.tvx", "kept", 4, 0) != 0 ||
-        ::setxattr(name.constData(), "system.posix_acl_access", acl.constData(), acl.size(), 0) !=
-            0)
+    QVERIFY(::chmod(name.constData(), mode_t(mode)) == 0);
+    if (withAttributes && (::setxattr(name.constData(), "user.tvx", "kept", 4, 0) != 0 ||
+                           ::setxattr(name.constData(), "system.posix_acl_access", acl.constData(),
+                                      acl.size(), 0) != 0))
         QSKIP("no extended attributes or access control lists here");
     const quint64 inode = test::inodeOf(file);
 
@@ -233,9 +246,9 @@ void FileWriteTest::rootKeepsOwnerModeAndAttributes()
     QVERIFY(test::inodeOf(file) != inode); // replaced as a whole, not cut and rewritten
     QCOMPARE(after.st_uid, uid_t(65534));
     QCOMPARE(after.st_gid, gid_t(65534));
-    QCOMPARE(after.st_mode & 07777, mode_t(0640));
-    QCOMPARE(attribute(file, "user.tvx"), QByteArray("kept"));
-    QCOMPARE(attribute(file, "system.posix_acl_access"), acl);
+    QCOMPARE(after.st_mode & 07777, mode_t(mode));
+    QCOMPARE(attribute(file, "user.tvx"), withAttributes ? QByteArray("kept") : "<none>");
+    QCOMPARE(attribute(file, "system.posix_acl_access"), withAttributes ? acl : "<none>");
     QCOMPARE(entries(m_dir->path()), QStringList(QStringLiteral("user.dat")));
 }
 

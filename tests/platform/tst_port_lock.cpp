@@ -182,6 +182,9 @@ void TestPortLock::acquire_data()
         << "in use by another program (lock file {path} names no process)";
     QTest::newRow("naming no process, 10.5 s old: left behind")
         << QByteArray("") << "ascii" << 10500 << O::Taken << "";
+    // Something of unknown form that is not opened (it might lead to a device): not ours to take.
+    QTest::newRow("a symbolic link to a device") << QByteArray("") << "link" << 0 << O::Busy
+                                                 << "in use by another program (lock file {path})";
 }
 
 void TestPortLock::acquire()
@@ -196,7 +199,9 @@ void TestPortLock::acquire()
     const qint64 pid = existing == "living"  ? m_living.processId()
                        : existing == "ended" ? endedPid()
                                              : 0;
-    if (!form.isEmpty()) {
+    if (form == QLatin1String("link")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), path));
+    } else if (!form.isEmpty()) {
         const QByteArray content = form == QLatin1String("binary") ? binaryPid(qint32(pid))
                                    : form == QLatin1String("toolkit")
                                        ? QByteArray::number(pid) + "\nsleepy\n\n"
