@@ -261,6 +261,8 @@ void FileListsTest::focusShows()
     list->setFocus();
     QCOMPARE(QApplication::focusWidget(), list);
     QTRY_VERIFY(edge() != without);
+    other->setFocus();
+    QTRY_COMPARE(edge(), without);
 }
 
 QTEST_MAIN(FileListsTest)

@@ -246,6 +246,10 @@ void TestAboutWindow::windowIconIsTheDesktopIcon()
     QCOMPARE(icon.availableSizes().size(), int(std::size(IconSizes)));
     const QImage desktop(QStringLiteral(TVX_HICOLOR "/%1x%1/apps/tarvix.png").arg(size));
     QVERIFY(!desktop.isNull());
+    // The instrument stands in the middle; the white around it is gone.
+    QCOMPARE(qAlpha(desktop.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(desktop.pixel(size - 1, size - 1)), 0);
+    QCOMPARE(qAlpha(desktop.pixel(size / 2, size / 2)), 255);
     // Compared as the screen gets them: colours already weighted by their opacity.
     QCOMPARE(icon.pixmap(QSize(size, size))
                  .toImage()
