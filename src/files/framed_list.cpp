@@ -6,6 +6,7 @@
 
 namespace tvx {
 
+// The list repaints its whole surface itself when the focus comes or goes.
 void FramedList::paintEvent(QPaintEvent *event)
 {
     QListWidget::paintEvent(event);
@@ -13,18 +14,6 @@ void FramedList::paintEvent(QPaintEvent *event)
         QPainter painter(viewport());
         drawFocusFrame(this, &painter, viewport()->rect());
     }
-}
-
-void FramedList::focusInEvent(QFocusEvent *event)
-{
-    QListWidget::focusInEvent(event);
-    viewport()->update();
-}
-
-void FramedList::focusOutEvent(QFocusEvent *event)
-{
-    QListWidget::focusOutEvent(event);
-    viewport()->update();
 }
 
 } // namespace tvx

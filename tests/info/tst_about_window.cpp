@@ -246,10 +246,15 @@ void TestAboutWindow::windowIconIsTheDesktopIcon()
     QCOMPARE(icon.availableSizes().size(), int(std::size(IconSizes)));
     const QImage desktop(QStringLiteral(TVX_HICOLOR "/%1x%1/apps/tarvix.png").arg(size));
     QVERIFY(!desktop.isNull());
-    // The instrument stands in the middle; the white around it is gone.
-    QCOMPARE(qAlpha(desktop.pixel(0, 0)), 0);
-    QCOMPARE(qAlpha(desktop.pixel(size - 1, size - 1)), 0);
+    // The instrument stands in the middle, opaque. The picture is narrower than the square,
+    // and the white beside the instrument in the picture is gone too: on the middle row more is
+    // clear than the square's margins.
     QCOMPARE(qAlpha(desktop.pixel(size / 2, size / 2)), 255);
+    int clear = 0;
+    for (int x = 0; x < size; ++x)
+        clear += qAlpha(desktop.pixel(x, size / 2)) == 0 ? 1 : 0;
+    if (size >= 48)
+        QVERIFY2(clear > size - size * 54 / 96, qPrintable(QString::number(clear)));
     // Compared as the screen gets them: colours already weighted by their opacity.
     QCOMPARE(icon.pixmap(QSize(size, size))
                  .toImage()
