@@ -18,7 +18,7 @@
 
 int main(int argc, char *argv[])
 {
-    const tvx::ClosedStandardDescriptors closed = tvx::openClosedStandardDescriptors();
+    const bool outputClosed = tvx::openClosedStandardDescriptors();
     const QStringList arguments = tvx::programArguments(argc, argv);
     const tvx::ToolCommandLine commandLine =
         tvx::parseToolCommandLine(arguments, QStringLiteral(TVX_VERSION));
@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
         break;
     }
     // Captures written to /dev/null would be lost without a word: no port is opened for them.
-    if (closed.output && commandLine.options.output == tvx::OutputKind::StandardOutput) {
+    if (outputClosed && commandLine.options.output == tvx::OutputKind::StandardOutput) {
         std::fputs("tarvix-capture: cannot write to standard output: it is closed\n", stderr);
         return tvx::WriteFailed;
     }

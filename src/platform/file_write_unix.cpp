@@ -183,11 +183,17 @@ QString addFileProblem(int folder, const QByteArray &folderPath, qsizetype nameL
     return QString();
 }
 
+// Opens the folder a write happens in; false with the reason when it is missing, is no folder,
+// or lies on a read-only file system.
 bool openFolder(Plan *plan, const QByteArray &path)
 {
     plan->folder.reset(::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (plan->folder.valid())
-        return true;
+    if (plan->folder.valid()) {
+        struct statvfs volume = {};
+        const bool readOnly =
+            ::fstatvfs(plan->folder.get(), &volume) == 0 && (volume.f_flag & ST_RDONLY);
+        return !readOnly || refuse(plan, systemWords(EROFS));
+    }
     switch (errno) {
     case ENOENT:
         return refuse(plan, NoSuchFolder);
@@ -224,9 +230,6 @@ bool planWrite(const QString &path, Plan *plan)
     if (!openFolder(plan, target.folder))
         return false;
     const int folder = plan->folder.get();
-    struct statvfs volume = {};
-    if (::fstatvfs(folder, &volume) == 0 && (volume.f_flag & ST_RDONLY))
-        return refuse(plan, systemWords(EROFS));
     // The longest of the names the write uses, its temporary name included.
     if (!target.exists) {
         plan->problem = addFileProblem(folder, target.folder,
@@ -480,9 +483,6 @@ QString folderWriteProblem(const QString &folder, qsizetype nameLength)
     Plan plan;
     if (!openFolder(&plan, name))
         return plan.problem;
-    struct statvfs volume = {};
-    if (::fstatvfs(plan.folder.get(), &volume) == 0 && (volume.f_flag & ST_RDONLY))
-        return systemWords(EROFS);
     return addFileProblem(plan.folder.get(), name, std::max(nameLength, TemporaryNameLength));
 }
 

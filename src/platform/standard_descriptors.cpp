@@ -32,22 +32,22 @@ bool reopenIfClosed(int descriptor)
 
 } // namespace
 
-ClosedStandardDescriptors openClosedStandardDescriptors()
+bool openClosedStandardDescriptors()
 {
-    ClosedStandardDescriptors closed;
-    closed.input = reopenIfClosed(STDIN_FILENO);
-    closed.output = reopenIfClosed(STDOUT_FILENO);
-    closed.error = reopenIfClosed(STDERR_FILENO);
-    return closed;
+    // In order: each reopened one takes the lowest free number.
+    reopenIfClosed(STDIN_FILENO);
+    const bool outputClosed = reopenIfClosed(STDOUT_FILENO);
+    reopenIfClosed(STDERR_FILENO);
+    return outputClosed;
 }
 
 #else
 
 // The program opens its files on Windows as handles, never as numbered descriptors: no file can
 // take a standard descriptor's place.
-ClosedStandardDescriptors openClosedStandardDescriptors()
+bool openClosedStandardDescriptors()
 {
-    return ClosedStandardDescriptors();
+    return false;
 }
 
 #endif
