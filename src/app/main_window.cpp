@@ -1,6 +1,6 @@
 #include "main_window.h"
 
-#include "app/reading_view.h"
+#include "reading/reading_view.h"
 #include "files/reading_file.h"
 #include "files/reading_file_load.h"
 #include "platform/printer.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/line_index.h"
+#include "reading/line_index.h"
 #include "platform/files.h"
 
 #include <QByteArray>

@@ -1,5 +1,5 @@
 #include "app/main_window.h"
-#include "app/reading_view.h"
+#include "reading/reading_view.h"
 #include "files/open_window.h"
 #include "files/reading_file.h"
 #include "files/save_window.h"

@@ -1,5 +1,5 @@
 #include "app/main_window.h"
-#include "app/reading_view.h"
+#include "reading/reading_view.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
 #include "port/config_file.h"

@@ -1,7 +1,7 @@
 // File > Print and File > Print Setup in the main window.
 
 #include "app/main_window.h"
-#include "app/reading_view.h"
+#include "reading/reading_view.h"
 #include "support/fake_printer.h"
 #include "support/fake_serial_control.h"
 #include "support/modal_watcher.h"

@@ -1,9 +1,11 @@
 #pragma once
 
-#include "app/line_index.h"
-#include "app/row_layout.h"
+#include "reading/clipboard_text.h"
+#include "reading/line_index.h"
+#include "reading/row_layout.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QRawFont>
 #include <QTimer>
 
@@ -19,8 +21,13 @@ class ReadingText;
 // Only the visible rows are laid out, through the text's line index, so a text of any length is
 // shown, scrolled and added to at the cost of what is on screen.
 //
-// The scroll bar counts segments (lines, and parts of 64 KiB of longer lines); the view itself
-// scrolls by rows. A line is wrapped from its start, a long line from the start of each segment.
+// The scroll bar counts bytes (the start of the top row); the view itself scrolls by rows, and
+// the scroll bar's steps and pages move by rows as the keys do. A line is wrapped from its start,
+// a line longer than a segment (64 KiB) from the start of each segment.
+//
+// Its work is spread by job: layout and scrolling (reading_view.cpp), drawing
+// (reading_view_paint.cpp), selection and clipboard (reading_view_selection.cpp), keyboard and
+// mouse (reading_view_input.cpp); assistive technology reads it through ReadingViewAccessible.
 class ReadingView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -44,6 +51,8 @@ public:
     QByteArray selectedBytes() const;
     // Puts the selected bytes on the clipboard as text, one character each.
     void copy();
+    // The point sizes Ctrl+wheel adds to the font, as in the toolkit's read-only text boxes.
+    void zoomBy(qreal points);
 
     // The text offset nearest to a point of the viewport, and the box of the character at an
     // offset (empty when it is not on screen).
@@ -77,6 +86,9 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // The space around the text, as in the toolkit's text boxes.
+    static constexpr int Margin = 4;
+
     // A place in the laid-out text: a row of a segment.
     struct Place {
         qint64 segment = 0;
@@ -92,8 +104,9 @@ private:
         qint64 end;
     };
 
+    void textAboutToReplace();
     void textReplaced();
-    void textAppended();
+    void textAppended(const QByteArray &block);
     void takeFont();
     // Where the rows of a segment begin, relative to its start (laid out on first use).
     const std::vector<int> &rowsOf(qint64 segment);
@@ -109,8 +122,13 @@ private:
     int scrollShift() const;
     qint64 hitRow(const Place &place, qreal x);
     Place placeOf(qint64 offset);
+    // A scroll bar's step or page, or a move to its ends, as the keys move.
+    void scrollBarAction(int action);
     void moveSelection(const QPoint &point);
     void selectWordAt(qint64 offset);
+    void selectRowAt(qint64 offset);
+    // Puts the selection on the primary selection, as a mouse selection does on X11.
+    void offerSelection();
 
     ReadingText *m_text = nullptr;
     RowLayout m_layout;
@@ -127,6 +145,11 @@ private:
     bool m_dragging = false;
     QPoint m_dragPoint;
     QTimer m_dragScroll;
+    // A press this soon after a double-click, near it, is a triple-click.
+    QElapsedTimer m_sinceDoubleClick;
+    QPoint m_doubleClickPoint;
+    qint64 m_oldSize = 0; // the text's size before a replacement, for assistive technology
+    ClipboardWriter m_clipboard;
 };
 
 } // namespace tvx

@@ -1,6 +1,7 @@
 #include "reading_view_accessible.h"
 
-#include "app/reading_view.h"
+#include "reading/characters.h"
+#include "reading/reading_view.h"
 
 #include <climits>
 
@@ -13,10 +14,10 @@ int clampInt(qint64 value)
     return int(std::min<qint64>(value, INT_MAX));
 }
 
-bool isWordCharacter(char c)
+// Bytes as the characters an event or request carries, no more than the limit.
+QString limited(const char *bytes, qint64 size)
 {
-    const QChar ch = QChar::fromLatin1(c);
-    return ch.isLetterOrNumber() || ch == QLatin1Char('_');
+    return QString::fromLatin1(bytes, std::min<qint64>(size, ReadingViewAccessible::TextLimit));
 }
 
 // The end of the line break at offset, if one begins there.
@@ -35,6 +36,36 @@ QAccessibleInterface *makeInterface(const QString &className, QObject *object)
 }
 
 } // namespace
+
+void announceReplaced(ReadingView *view, qint64 oldSize)
+{
+    const QByteArray &bytes = view->bytes();
+    if (!QAccessible::isActive() || (oldSize == 0 && bytes.isEmpty()))
+        return;
+    // The old text is gone: like the toolkit's text boxes, say how much went, in blanks.
+    const QString removed(int(std::min<qint64>(oldSize, ReadingViewAccessible::TextLimit)),
+                          QLatin1Char(' '));
+    const QString inserted = limited(bytes.constData(), bytes.size());
+    if (oldSize == 0) {
+        QAccessibleTextInsertEvent event(view, 0, inserted);
+        QAccessible::updateAccessibility(&event);
+    } else if (bytes.isEmpty()) {
+        QAccessibleTextRemoveEvent event(view, 0, removed);
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextUpdateEvent event(view, 0, removed, inserted);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void announceAppended(ReadingView *view, qint64 position, const QByteArray &block)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTextInsertEvent event(view, clampInt(position),
+                                     limited(block.constData(), block.size()));
+    QAccessible::updateAccessibility(&event);
+}
 
 void installReadingViewAccessibility()
 {
@@ -124,8 +155,10 @@ QString ReadingViewAccessible::text(int startOffset, int endOffset) const
 {
     const QByteArray &bytes = view()->bytes();
     const qint64 start = std::clamp<qint64>(startOffset, 0, bytes.size());
-    const qint64 end = std::clamp<qint64>(endOffset, start, bytes.size());
-    return QString::fromLatin1(bytes.constData() + start, end - start);
+    // An end of -1 asks for everything.
+    const qint64 end =
+        endOffset < 0 ? bytes.size() : std::clamp<qint64>(endOffset, start, bytes.size());
+    return limited(bytes.constData() + start, end - start);
 }
 
 std::pair<qint64, qint64> ReadingViewAccessible::range(qint64 offset,

@@ -1,8 +1,8 @@
 // The line index of the reading text and the cutting of rows: every kind of line break, taken
 // in at once and block by block, and rows cut at the edge of the area.
 
-#include "app/line_index.h"
-#include "app/row_layout.h"
+#include "reading/line_index.h"
+#include "reading/row_layout.h"
 
 #include <QTest>
 

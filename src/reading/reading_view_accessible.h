@@ -9,9 +9,12 @@ class ReadingView;
 
 // The reading area as assistive technology sees it: a read-only, multi-line text whose
 // characters are the reading text's bytes, one each, with its lines, selection and the
-// character at a point.
+// character at a point. One request gets at most TextLimit characters, so that asking for the
+// whole of a large text never holds the window.
 class ReadingViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
+    static constexpr int TextLimit = 1024 * 1024;
+
     explicit ReadingViewAccessible(ReadingView *view);
 
     QAccessible::State state() const override;
@@ -47,5 +50,11 @@ private:
 
 // Makes assistive technology use ReadingViewAccessible for every reading view.
 void installReadingViewAccessibility();
+
+// Tell assistive technology of a change of the view's text, as the toolkit's text boxes did: a
+// text replaced (oldSize the size before), and a block added at position. Each event carries at
+// most TextLimit characters.
+void announceReplaced(ReadingView *view, qint64 oldSize);
+void announceAppended(ReadingView *view, qint64 position, const QByteArray &block);
 
 } // namespace tvx

@@ -2,7 +2,7 @@
 // what assistive technology reads.
 
 #include "app/reading_text.h"
-#include "app/reading_view.h"
+#include "reading/reading_view.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,0 +1,156 @@
+#include "clipboard_text.h"
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tvx {
+
+namespace {
+
+const QString PlainText = QStringLiteral("text/plain");
+
+// Bytes converted between two looks at whether the conversion is still wanted.
+constexpr qint64 Piece = 4 * 1024 * 1024;
+
+// Converts [from, to) of bytes into out at written; returns the new end of out.
+char *convertPiece(const char *from, const char *to, char *out)
+{
+    while (from < to) {
+        // Runs of ASCII are copied as they are.
+        const char *ascii = from;
+        while (ascii < to && uchar(*ascii) < 0x80)
+            ++ascii;
+        std::memcpy(out, from, size_t(ascii - from));
+        out += ascii - from;
+        from = ascii;
+        if (from < to) {
+            const uchar c = uchar(*from++);
+            *out++ = char(0xc0 | (c >> 6));
+            *out++ = char(0x80 | (c & 0x3f));
+        }
+    }
+    return out;
+}
+
+// The conversion, given up between pieces when cancelled becomes true.
+QByteArray convert(const char *bytes, qint64 size, const std::atomic<bool> *cancelled)
+{
+    const qint64 high = std::count_if(bytes, bytes + size, [](char c) { return uchar(c) >= 0x80; });
+    QByteArray utf8(size + high, Qt::Uninitialized);
+    char *out = utf8.data();
+    for (qint64 at = 0; at < size; at += Piece) {
+        if (cancelled && cancelled->load())
+            return QByteArray();
+        out = convertPiece(bytes + at, bytes + std::min(size, at + Piece), out);
+    }
+    return utf8;
+}
+
+int slot(QClipboard::Mode mode)
+{
+    return int(mode);
+}
+
+} // namespace
+
+QByteArray latin1ToUtf8(const char *bytes, qint64 size)
+{
+    return convert(bytes, size, nullptr);
+}
+
+QStringList ClipboardText::formats() const
+{
+    return {PlainText};
+}
+
+bool ClipboardText::hasFormat(const QString &mimeType) const
+{
+    return mimeType == PlainText;
+}
+
+QVariant ClipboardText::retrieveData(const QString &mimeType, QMetaType) const
+{
+    // As bytes, the toolkit hands these out; as text, it decodes them as UTF-8.
+    if (!hasFormat(mimeType))
+        return {};
+    return m_utf8;
+}
+
+ClipboardWriter::ClipboardWriter() = default;
+
+ClipboardWriter::~ClipboardWriter()
+{
+    for (const std::unique_ptr<Job> &job : m_jobs) {
+        job->cancelled = true;
+        job->thread.join();
+    }
+}
+
+void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint64 start,
+                          qint64 end)
+{
+    reap();
+    end = std::clamp<qint64>(end, 0, source.size());
+    start = std::clamp<qint64>(start, 0, end);
+    const quint64 number = ++m_count;
+    m_latest[size_t(slot(mode))] = number;
+    for (const std::unique_ptr<Job> &job : m_jobs) {
+        if (job->mode == mode)
+            job->cancelled = true;
+    }
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (end - start <= AtOnceLimit) {
+        clipboard->setMimeData(
+            new ClipboardText(latin1ToUtf8(source.constData() + start, end - start)), mode);
+        return;
+    }
+    clipboard->setMimeData(new QMimeData, mode);
+    auto job = std::make_unique<Job>();
+    job->mode = mode;
+    job->number = number;
+    Job *running = job.get();
+    // The thread holds its own share of the text, so that a text replaced meanwhile stays
+    // readable until the conversion ends, and then is let go.
+    job->thread = std::thread([this, running, source, start, end] {
+        running->result = convert(source.constData() + start, end - start, &running->cancelled);
+        running->done = true;
+        QMetaObject::invokeMethod(this, [this, running] { finish(running); },
+                                  Qt::QueuedConnection);
+    });
+    m_jobs.push_back(std::move(job));
+}
+
+bool ClipboardWriter::converting(QClipboard::Mode mode) const
+{
+    return std::any_of(m_jobs.cbegin(), m_jobs.cend(), [mode](const std::unique_ptr<Job> &job) {
+        return job->mode == mode && !job->done;
+    });
+}
+
+void ClipboardWriter::finish(Job *job)
+{
+    if (!job->cancelled && job->number == m_latest[size_t(slot(job->mode))])
+        QGuiApplication::clipboard()->setMimeData(new ClipboardText(std::move(job->result)),
+                                                  job->mode);
+    job->result = QByteArray();
+    job->seenTo = true;
+    reap();
+}
+
+void ClipboardWriter::reap()
+{
+    // Threads that have ended and been seen to are let go.
+    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
+        Job &job = **it;
+        if (job.seenTo) {
+            job.thread.join();
+            it = m_jobs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace tvx
