@@ -37,10 +37,12 @@ QAccessibleInterface *makeInterface(const QString &className, QObject *object)
 
 } // namespace
 
+// The events cost no more than TextLimit characters each, so they are made whether or not a
+// screen reader listens; the toolkit passes them on only when one does.
 void announceReplaced(ReadingView *view, qint64 oldSize)
 {
     const QByteArray &bytes = view->bytes();
-    if (!QAccessible::isActive() || (oldSize == 0 && bytes.isEmpty()))
+    if (oldSize == 0 && bytes.isEmpty())
         return;
     // The old text is gone: like the toolkit's text boxes, say how much went, in blanks.
     const QString removed(int(std::min<qint64>(oldSize, ReadingViewAccessible::TextLimit)),
@@ -60,8 +62,6 @@ void announceReplaced(ReadingView *view, qint64 oldSize)
 
 void announceAppended(ReadingView *view, qint64 position, const QByteArray &block)
 {
-    if (!QAccessible::isActive())
-        return;
     QAccessibleTextInsertEvent event(view, clampInt(position),
                                      limited(block.constData(), block.size()));
     QAccessible::updateAccessibility(&event);

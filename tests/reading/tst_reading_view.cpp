@@ -1,15 +1,14 @@
-// The reading area: what it shows of the reading text, where a click lands, what it copies and
-// what assistive technology reads.
+// The reading area: what it shows of the reading text, how keys, wheel and scroll bar move it,
+// and what a click, a drag and a double or triple click select.
 
-#include "app/reading_text.h"
-#include "reading/reading_view.h"
+#include "reading_area.h"
 
-#include <QAccessible>
 #include <QApplication>
-#include <QClipboard>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTextBlock>
 
@@ -17,36 +16,42 @@ using namespace tvx;
 
 namespace {
 
-// The rows on screen, as the bytes each shows.
-QByteArrayList shownRows(ReadingView &view)
+// How many rows the viewport shows whole.
+int wholeRows(ReadingView &view)
 {
-    QByteArrayList rows;
-    for (const auto &[start, end] : view.visibleRows())
-        rows.append(view.bytes().mid(start, end - start));
-    return rows;
+    int whole = 0;
+    for (const auto &row : view.visibleRows())
+        whole += view.characterRect(row.first).bottom() < view.viewport()->height() ? 1 : 0;
+    return whole;
 }
 
-// A view of a given size on a text of its own.
-struct Area {
-    explicit Area(QSize size = QSize(300, 200))
-    {
-        view.setReadingText(&text);
-        view.resize(size);
-        view.show();
-    }
-    ReadingText text;
-    ReadingView view;
-};
-
-// A point in the left half of the character at offset, in the view's viewport: a click there
-// lands before that character.
-QPoint pointAt(ReadingView &view, qint64 offset)
+// The middle of the scroll bar's groove below its handle.
+QPoint grooveBelowHandle(QScrollBar *bar)
 {
-    const QRect box = view.characterRect(offset);
-    return QPoint(box.left() + box.width() / 4, box.center().y());
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.subControls = QStyle::SC_All;
+    option.orientation = Qt::Vertical;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    return bar->style()
+        ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarAddPage, bar)
+        .center();
+}
+
+void wheel(ReadingView &view, int angle, Qt::KeyboardModifiers modifiers)
+{
+    const QPointF at(10, 10);
+    QWheelEvent event(at, view.viewport()->mapToGlobal(at), QPoint(), QPoint(0, angle),
+                      Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &event);
 }
 
 } // namespace
+
 
 class TestReadingView : public QObject {
     Q_OBJECT
@@ -60,10 +65,14 @@ private Q_SLOTS:
     void appendKeepsUsersView();
     void hitLandsOnTheCharacter();
     void linesAsCloseAsInTheTextBox();
-    void copyIsExact_data();
-    void copyIsExact();
+    void pagesAsTheKeysDo_data();
+    void pagesAsTheKeysDo();
+    void ctrlWheelZooms();
+    void softHyphenUnseen();
     void mouseSelects();
-    void accessibleText();
+    void dragPastTheEdge();
+    void doubleClickTakes_data();
+    void doubleClickTakes();
     void focusShows();
 };
 
@@ -96,13 +105,13 @@ void TestReadingView::display()
     Area area;
     for (const QByteArray &block : blocks)
         area.text.append(block);
-    QCOMPARE(shownRows(area.view), shown);
+    QCOMPARE(area.shownRows(), shown);
     QCOMPARE(area.text.bytes(), blocks.join()); // the model keeps the bytes as they came
 
     // Showing the whole text at once looks the same as showing it block by block.
     Area whole;
     whole.text.replace(blocks.join());
-    QCOMPARE(shownRows(whole.view), shown);
+    QCOMPARE(whole.shownRows(), shown);
 }
 
 void TestReadingView::replaceStartsAfresh()
@@ -111,10 +120,15 @@ void TestReadingView::replaceStartsAfresh()
     area.text.append("old\r");
     area.view.selectAll();
     area.text.clear();
-    QCOMPARE(shownRows(area.view), QByteArrayList{""});
+    QCOMPARE(area.shownRows(), QByteArrayList{""});
     QCOMPARE(area.view.selectedBytes(), QByteArray());
     area.text.append("\nnew"); // the LF no longer belongs to a CR LF
-    QCOMPARE(shownRows(area.view), (QByteArrayList{"", "new"}));
+    QCOMPARE(area.shownRows(), (QByteArrayList{"", "new"}));
+    // A file loaded in place of a selected text starts without a selection too.
+    area.view.selectAll();
+    area.text.replace("loaded\r\n");
+    QCOMPARE(area.view.selectedBytes(), QByteArray());
+    QCOMPARE(area.view.anchor(), 0);
 }
 
 // A run without a line break wraps at the area's width like any other line: no break of its
@@ -126,7 +140,7 @@ void TestReadingView::longRunWrapsLikeAnyLine()
     for (int i = 0; i < run.size(); i += 100)
         area.text.append(run.mid(i, 100));
     QCOMPARE(area.text.lines().lineCount(), 1);
-    const QByteArrayList rows = shownRows(area.view);
+    const QByteArrayList rows = area.shownRows();
     QVERIFY(rows.size() > 2);
     QCOMPARE(rows.join(), run);
     const qsizetype full = rows.first().size();
@@ -167,6 +181,10 @@ void TestReadingView::jumpsReachEveryRow()
     QTest::keyClick(&area.view, Qt::Key_End, Qt::ControlModifier);
     QVERIFY(contiguous());
     QCOMPARE(area.view.visibleRows().back().second, text.size());
+    // The last character shows whole, not cut off at the bottom.
+    const QRect last = area.view.characterRect(text.size() - 1);
+    QVERIFY(!last.isNull());
+    QVERIFY(last.bottom() < area.view.viewport()->height());
     QScrollBar *bar = area.view.verticalScrollBar();
     QCOMPARE(bar->value(), bar->maximum());
     const auto endRows = area.view.visibleRows();
@@ -244,42 +262,82 @@ void TestReadingView::linesAsCloseAsInTheTextBox()
     QCOMPARE(area.view.characterRect(12).top() - area.view.characterRect(0).top(), spacing);
 }
 
-void TestReadingView::copyIsExact_data()
+void TestReadingView::pagesAsTheKeysDo_data()
 {
-    QTest::addColumn<qint64>("anchor");
-    QTest::addColumn<qint64>("position");
-    QTest::addColumn<QString>("copied");
-    // "ab\r\ncd\ref\n\xb5g"
-    QTest::newRow("over CR LF") << qint64(1) << qint64(5) << "b\r\nc";
-    QTest::newRow("backwards") << qint64(5) << qint64(1) << "b\r\nc";
-    QTest::newRow("ending inside CR LF") << qint64(0) << qint64(3) << "ab\r";
-    QTest::newRow("CR alone and LF alone") << qint64(5) << qint64(10) << "d\ref\n";
-    QTest::newRow("Latin-1 at the end") << qint64(10) << qint64(99) << QStringLiteral("\u00b5g");
-    QTest::newRow("everything") << qint64(0) << qint64(12)
-                                << QStringLiteral("ab\r\ncd\ref\n\u00b5g");
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Page Down") << "PgDown";
+    QTest::newRow("Space") << "Space";
+    QTest::newRow("the groove below the handle") << "groove";
 }
 
-void TestReadingView::copyIsExact()
+// A page on brings the first row not shown whole to the top, whichever way it is asked for; a
+// page back returns to where it was.
+void TestReadingView::pagesAsTheKeysDo()
 {
-    QFETCH(qint64, anchor);
-    QFETCH(qint64, position);
-    QFETCH(QString, copied);
+    QFETCH(QString, how);
+    Area area(QSize(200, 150));
+    QByteArray text;
+    for (int i = 0; i < 300; ++i)
+        text += "reading " + QByteArray::number(i) + "\r\n";
+    area.text.replace(text);
+    QScrollBar *bar = area.view.verticalScrollBar();
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(&area.view, Qt::Key_Down);
+    const auto before = area.view.visibleRows();
+    const int whole = wholeRows(area.view);
+    QVERIFY2(int(before.size()) > whole, "choose a height that shows a row in part");
+    if (how == QLatin1String("groove"))
+        QTest::mouseClick(bar, Qt::LeftButton, {}, grooveBelowHandle(bar));
+    else
+        QTest::keyClick(&area.view, QKeySequence(how)[0].key());
+    QCOMPARE(area.view.visibleRows().front(), before[size_t(whole)]);
+    if (how == QLatin1String("Space"))
+        QTest::keyClick(&area.view, Qt::Key_Space, Qt::ShiftModifier);
+    else
+        QTest::keyClick(&area.view, Qt::Key_PageUp);
+    QCOMPARE(area.view.visibleRows(), before);
+}
+
+// Ctrl+wheel makes the text a point larger or smaller a notch; the plain wheel scrolls.
+void TestReadingView::ctrlWheelZooms()
+{
     Area area;
-    area.text.replace("ab\r\ncd\ref\n\xb5g");
-    QGuiApplication::clipboard()->clear();
-    area.view.setSelection(anchor, position);
-    QTest::keyClick(&area.view, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
-    // What was copied stays as it was when blocks arrive, and when the text is replaced.
-    area.text.append("\r\nmore");
-    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
-    area.text.replace("other");
-    QCOMPARE(QGuiApplication::clipboard()->text(), copied);
-    area.text.replace("ab\r\ncd\ref\n\xb5g");
-    // Ctrl+A takes all of it.
-    QTest::keyClick(&area.view, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(&area.view, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("ab\r\ncd\ref\n\u00b5g"));
+    area.text.replace("001  23.16\r\n002  23.22\r\n");
+    QFont font = area.view.font();
+    font.setPointSizeF(9);
+    area.view.setFont(font);
+    const int rowHeight = area.view.characterRect(0).height();
+    wheel(area.view, 120, Qt::ControlModifier);
+    QCOMPARE(area.view.font().pointSizeF(), 10.0);
+    QVERIFY(area.view.characterRect(0).height() > rowHeight);
+    wheel(area.view, -360, Qt::ControlModifier);
+    QCOMPARE(area.view.font().pointSizeF(), 7.0);
+    QVERIFY(area.view.characterRect(0).height() < rowHeight);
+    // Never down to nothing.
+    font.setPointSizeF(2);
+    area.view.setFont(font);
+    wheel(area.view, -240, Qt::ControlModifier);
+    QCOMPARE(area.view.font().pointSizeF(), 2.0);
+    wheel(area.view, -120, Qt::ControlModifier);
+    QCOMPARE(area.view.font().pointSizeF(), 1.0);
+    wheel(area.view, -120, Qt::NoModifier);
+    QCOMPARE(area.view.font().pointSizeF(), 1.0);
+}
+
+// The soft hyphen takes no room and shows nothing, as in the toolkit's text box.
+void TestReadingView::softHyphenUnseen()
+{
+    Area with;
+    Area without;
+    with.text.replace("12\xad"
+                      "34");
+    without.text.replace("1234");
+    QCOMPARE(with.view.characterRect(3).left(), without.view.characterRect(2).left());
+    const auto firstRow = [](ReadingView &view) {
+        const QRect row = view.characterRect(0);
+        return view.viewport()->grab().toImage().copy(row.left(), row.top(), 100, row.height());
+    };
+    QCOMPARE(firstRow(with.view), firstRow(without.view));
 }
 
 void TestReadingView::mouseSelects()
@@ -288,64 +346,68 @@ void TestReadingView::mouseSelects()
     area.text.replace("first line\r\nsecond line\r\nthird");
     QWidget *surface = area.view.viewport();
     // The mouse moved over the text without a button selects nothing.
-    QTest::mouseMove(surface, pointAt(area.view, 3));
-    QTest::mouseMove(surface, pointAt(area.view, 16));
+    QTest::mouseMove(surface, area.pointAt(3));
+    QTest::mouseMove(surface, area.pointAt(16));
     QCOMPARE(area.view.selectedBytes(), QByteArray());
     // Drag from "line" of the first row into the second row.
-    QTest::mousePress(surface, Qt::LeftButton, {}, pointAt(area.view, 6));
-    QTest::mouseMove(surface, pointAt(area.view, 16));
-    QTest::mouseRelease(surface, Qt::LeftButton, {}, pointAt(area.view, 16));
+    QTest::mousePress(surface, Qt::LeftButton, {}, area.pointAt(6));
+    QTest::mouseMove(surface, area.pointAt(16));
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, area.pointAt(16));
     QCOMPARE(area.view.selectedBytes(), QByteArray("line\r\nseco"));
     // Shift+click moves the end, the start stays.
-    QTest::mouseClick(surface, Qt::LeftButton, Qt::ShiftModifier, pointAt(area.view, 27));
+    QTest::mouseClick(surface, Qt::LeftButton, Qt::ShiftModifier, area.pointAt(27));
     QCOMPARE(area.view.selectedBytes(), QByteArray("line\r\nsecond line\r\nth"));
-    // A double-click takes the word.
-    QTest::mouseDClick(surface, Qt::LeftButton, {}, pointAt(area.view, 15));
+    // A triple-click takes the row.
+    QTest::mouseDClick(surface, Qt::LeftButton, {}, area.pointAt(15));
     QCOMPARE(area.view.selectedBytes(), QByteArray("second"));
+    QTest::mouseClick(surface, Qt::LeftButton, {}, area.pointAt(15));
+    QCOMPARE(area.view.selectedBytes(), QByteArray("second line"));
+    // A click after that starts afresh.
+    QTest::mouseClick(surface, Qt::LeftButton, {}, area.pointAt(15));
+    QCOMPARE(area.view.selectedBytes(), QByteArray());
 }
 
-void TestReadingView::accessibleText()
+// Dragged below the area, the selection ends on the row under the pointer, shown or not.
+void TestReadingView::dragPastTheEdge()
 {
-    Area area(QSize(200, 200));
-    const QByteArray text = "ID 1\r\nReading \xb5g\rlast";
+    Area area(QSize(300, 100));
+    QByteArray text;
+    for (int i = 10; i < 60; ++i)
+        text += "line " + QByteArray::number(i) + "\r\n"; // 9 bytes a row
     area.text.replace(text);
-    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&area.view);
-    QVERIFY(accessible);
-    QVERIFY(accessible->state().readOnly);
-    QVERIFY(accessible->state().multiLine);
-    QAccessibleTextInterface *textInterface = accessible->textInterface();
-    QVERIFY(textInterface);
-    QCOMPARE(textInterface->characterCount(), text.size());
-    QCOMPARE(textInterface->text(0, int(text.size())), QString::fromLatin1(text));
-    QCOMPARE(accessible->text(QAccessible::Value), QString::fromLatin1(text));
+    QWidget *surface = area.view.viewport();
+    const int rowHeight = area.view.characterRect(9).top() - area.view.characterRect(0).top();
+    const int top = area.view.characterRect(0).top();
+    QTest::mousePress(surface, Qt::LeftButton, {}, area.pointAt(0));
+    const int row = int(area.view.visibleRows().size()) + 2;
+    QTest::mouseMove(surface, QPoint(2, top + row * rowHeight + rowHeight / 2));
+    QCOMPARE(area.view.selectedBytes(), text.left(row * 9));
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(2, 50));
+}
 
-    int start = -1;
-    int end = -1;
-    QCOMPARE(textInterface->textAtOffset(8, QAccessible::LineBoundary, &start, &end),
-             QStringLiteral("Reading \u00b5g\r"));
-    QCOMPARE(std::pair(start, end), std::pair(6, 17));
-    QCOMPARE(textInterface->textAfterOffset(2, QAccessible::LineBoundary, &start, &end),
-             QStringLiteral("Reading \u00b5g\r"));
-    QCOMPARE(textInterface->textBeforeOffset(18, QAccessible::LineBoundary, &start, &end),
-             QStringLiteral("Reading \u00b5g\r"));
-    QCOMPARE(textInterface->textAtOffset(10, QAccessible::WordBoundary, &start, &end),
-             QStringLiteral("Reading"));
-    QCOMPARE(textInterface->textAtOffset(20, QAccessible::LineBoundary, &start, &end),
-             QStringLiteral("last"));
+void TestReadingView::doubleClickTakes_data()
+{
+    QTest::addColumn<qint64>("at");
+    QTest::addColumn<QByteArray>("taken");
+    // "ab_1-c d\r\ne"
+    QTest::newRow("a word with a digit and an underscore") << qint64(1) << QByteArray("ab_1");
+    QTest::newRow("a punctuation mark alone") << qint64(4) << QByteArray("-");
+    QTest::newRow("a blank alone") << qint64(6) << QByteArray(" ");
+    QTest::newRow("the CR at the end of the row") << qint64(8) << QByteArray("\r");
+    QTest::newRow("the last word") << qint64(10) << QByteArray("e");
+}
 
-    textInterface->setSelection(0, 3, 8);
-    QCOMPARE(area.view.selectedBytes(), QByteArray("1\r\nRe"));
-    QCOMPARE(textInterface->selectionCount(), 1);
-    textInterface->selection(0, &start, &end);
-    QCOMPARE(std::pair(start, end), std::pair(3, 8));
-
-    // The character at a point and the box of a character agree.
-    for (int offset : {0, 7, 15, 20}) {
-        const QRect box = textInterface->characterRect(offset);
-        QVERIFY(!box.isEmpty());
-        QCOMPARE(textInterface->offsetAtPoint(box.center() - QPoint(box.width() / 4, 0)), offset);
-    }
-    QCOMPARE(textInterface->offsetAtPoint(area.view.viewport()->mapToGlobal(QPoint(-5, 5))), -1);
+void TestReadingView::doubleClickTakes()
+{
+    QFETCH(qint64, at);
+    QFETCH(QByteArray, taken);
+    Area area;
+    area.text.replace("ab_1-c d\r\ne");
+    QPoint point = area.pointAt(at);
+    if (area.text.bytes().at(at) == '\r')
+        point.setX(area.view.viewport()->width() - 10); // past the end of the row
+    QTest::mouseDClick(area.view.viewport(), Qt::LeftButton, {}, point);
+    QCOMPARE(area.view.selectedBytes(), taken);
 }
 
 // A keyboard user sees when the reading area has the focus, however it came, also with nothing

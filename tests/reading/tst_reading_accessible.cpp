@@ -1,0 +1,216 @@
+// The reading area as assistive technology sees it: its text, lines, selection and character
+// boxes, and the events that tell a screen reader of new readings.
+
+#include "reading_area.h"
+
+#include "reading/reading_view_accessible.h"
+
+#include <QAccessible>
+#include <QTest>
+
+using namespace tvx;
+
+namespace {
+
+// An event as a screen reader is told of it: its kind, where, and the text it carries.
+struct Heard {
+    QAccessible::Event type;
+    int position;
+    QString removed;
+    QString inserted;
+    bool operator==(const Heard &o) const
+    {
+        return type == o.type && position == o.position && removed == o.removed &&
+               inserted == o.inserted;
+    }
+};
+
+QList<Heard> heard;
+
+void listen(QAccessibleEvent *event)
+{
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        const auto *e = static_cast<QAccessibleTextInsertEvent *>(event);
+        heard.append({e->type(), e->changePosition(), QString(), e->textInserted()});
+        break;
+    }
+    case QAccessible::TextRemoved: {
+        const auto *e = static_cast<QAccessibleTextRemoveEvent *>(event);
+        heard.append({e->type(), e->changePosition(), e->textRemoved(), QString()});
+        break;
+    }
+    case QAccessible::TextUpdated: {
+        const auto *e = static_cast<QAccessibleTextUpdateEvent *>(event);
+        heard.append({e->type(), e->changePosition(), e->textRemoved(), e->textInserted()});
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+QString blanks(int n)
+{
+    return QString(n, QLatin1Char(' '));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Heard)
+
+class TestReadingAccessible : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void accessibleText();
+    void textEvents_data();
+    void textEvents();
+    void requestsAreLimited_data();
+    void requestsAreLimited();
+};
+
+void TestReadingAccessible::initTestCase()
+{
+    // Accessibility comes on once the session's accessibility bus answers; from then on the
+    // toolkit hands every event to this handler instead of the bus.
+    QTRY_VERIFY_WITH_TIMEOUT(QAccessible::isActive(), 15000);
+    QAccessible::installUpdateHandler(listen);
+}
+
+void TestReadingAccessible::accessibleText()
+{
+    Area area(QSize(200, 200));
+    const QByteArray text = "ID 1\r\nReading \xb5g\rlast";
+    area.text.replace(text);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&area.view);
+    QVERIFY(accessible);
+    QVERIFY(accessible->state().readOnly);
+    QVERIFY(accessible->state().multiLine);
+    QAccessibleTextInterface *textInterface = accessible->textInterface();
+    QVERIFY(textInterface);
+    QCOMPARE(textInterface->characterCount(), text.size());
+    QCOMPARE(textInterface->text(0, int(text.size())), QString::fromLatin1(text));
+    QCOMPARE(accessible->text(QAccessible::Value), QString::fromLatin1(text));
+
+    int start = -1;
+    int end = -1;
+    QCOMPARE(textInterface->textAtOffset(8, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("Reading \u00b5g\r"));
+    QCOMPARE(std::pair(start, end), std::pair(6, 17));
+    QCOMPARE(textInterface->textAfterOffset(2, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("Reading \u00b5g\r"));
+    QCOMPARE(textInterface->textBeforeOffset(18, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("Reading \u00b5g\r"));
+    QCOMPARE(textInterface->textAtOffset(10, QAccessible::WordBoundary, &start, &end),
+             QStringLiteral("Reading"));
+    QCOMPARE(textInterface->textAtOffset(20, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("last"));
+
+    // Nothing selected: no selection.
+    QCOMPARE(textInterface->selectionCount(), 0);
+    textInterface->setSelection(0, 3, 8);
+    QCOMPARE(area.view.selectedBytes(), QByteArray("1\r\nRe"));
+    QCOMPARE(textInterface->selectionCount(), 1);
+    textInterface->selection(0, &start, &end);
+    QCOMPARE(std::pair(start, end), std::pair(3, 8));
+
+    // The character at a point and the box of a character agree.
+    for (int offset : {0, 7, 15, 20}) {
+        const QRect box = textInterface->characterRect(offset);
+        QVERIFY(!box.isEmpty());
+        QCOMPARE(textInterface->offsetAtPoint(box.center() - QPoint(box.width() / 4, 0)), offset);
+    }
+    QCOMPARE(textInterface->offsetAtPoint(area.view.viewport()->mapToGlobal(QPoint(-5, 5))), -1);
+}
+
+void TestReadingAccessible::textEvents_data()
+{
+    using Q = QAccessible::Event;
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArrayList>("blocks"); // received after before is shown
+    QTest::addColumn<QByteArray>("replacement");
+    QTest::addColumn<QList<Heard>>("events");
+    const QByteArray none;
+    QTest::newRow("a file loaded into an empty area")
+        << none << QByteArrayList() << QByteArray("001 \xb0"
+                                      "C\r\n")
+        << QList<Heard>{{Q::TextInserted, 0, {}, QStringLiteral("001 \u00b0C\r\n")}};
+    QTest::newRow("a file replacing readings")
+        << QByteArray("old\r\n") << QByteArrayList() << QByteArray("new")
+        << QList<Heard>{{Q::TextUpdated, 0, blanks(5), QStringLiteral("new")}};
+    QTest::newRow("a capture clearing the area")
+        << QByteArray("old\r\n") << QByteArrayList() << QByteArray()
+        << QList<Heard>{{Q::TextRemoved, 0, blanks(5), {}}};
+    QTest::newRow("an empty area cleared") << none << QByteArrayList() << QByteArray()
+                                           << QList<Heard>{};
+    QTest::newRow("blocks received")
+        << none << QByteArrayList{"ID 1\r", "\n\xb5", "g"} << QByteArray("-")
+        << QList<Heard>{{Q::TextInserted, 0, {}, QStringLiteral("ID 1\r")},
+                        {Q::TextInserted, 5, {}, QStringLiteral("\n\u00b5")},
+                        {Q::TextInserted, 7, {}, QStringLiteral("g")},
+                        {Q::TextUpdated, 0, blanks(8), QStringLiteral("-")}};
+    const int limit = ReadingViewAccessible::TextLimit;
+    QTest::newRow("a load at the limit")
+        << none << QByteArrayList() << QByteArray(limit, 'x')
+        << QList<Heard>{{Q::TextInserted, 0, {}, QString(limit, QLatin1Char('x'))}};
+    QTest::newRow("a load and a clear over the limit")
+        << QByteArray(limit + 1, 'x') << QByteArrayList() << QByteArray()
+        << QList<Heard>{{Q::TextRemoved, 0, blanks(limit), {}}};
+    QTest::newRow("a block over the limit")
+        << QByteArray("a") << QByteArrayList{QByteArray(limit + 1, 'y')} << QByteArray("b")
+        << QList<Heard>{{Q::TextInserted, 1, {}, QString(limit, QLatin1Char('y'))},
+                        {Q::TextUpdated, 0, blanks(limit), QStringLiteral("b")}};
+}
+
+// Each change of the text is told as the toolkit's text box told it: an insert for each block
+// received, at its place; a remove, an insert or an update for a text replaced, the removed text
+// as blanks. No event carries more than the limit.
+void TestReadingAccessible::textEvents()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArrayList, blocks);
+    QFETCH(QByteArray, replacement);
+    QFETCH(QList<Heard>, events);
+    Area area;
+    area.text.replace(before);
+    heard.clear();
+    for (const QByteArray &block : blocks)
+        area.text.append(block);
+    area.text.replace(replacement);
+    QCOMPARE(heard, events);
+}
+
+void TestReadingAccessible::requestsAreLimited_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("given");
+    const int limit = ReadingViewAccessible::TextLimit;
+    QTest::newRow("at the limit") << limit << limit;
+    QTest::newRow("over it") << limit + 1 << limit;
+}
+
+// One request never gets more than the limit, however much it asks for; the count of characters
+// stays true.
+void TestReadingAccessible::requestsAreLimited()
+{
+    QFETCH(int, size);
+    QFETCH(int, given);
+    Area area;
+    QByteArray text(size, 'z');
+    text[0] = '\xb5';
+    area.text.replace(text);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&area.view);
+    QAccessibleTextInterface *textInterface = accessible->textInterface();
+    QCOMPARE(textInterface->characterCount(), size);
+    for (const int end : {-1, size}) {
+        const QString got = textInterface->text(0, end);
+        QCOMPARE(got.size(), given);
+        QCOMPARE(got.at(0), QChar(0xb5));
+    }
+    QCOMPARE(accessible->text(QAccessible::Value).size(), given);
+    QCOMPARE(textInterface->text(size - 1, -1), QStringLiteral("z"));
+}
+
+QTEST_MAIN(TestReadingAccessible)
+#include "tst_reading_accessible.moc"
