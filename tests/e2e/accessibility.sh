@@ -139,7 +139,8 @@ case_capture()
     # first moment that someone listens.
     coproc LISTENER { exec "$python" "$here/reading_events.py" "$app_name" "$sent" \
         $((seconds + 40)) 2>"$session_work/listener.err"; }
-    listener_pid=$LISTENER_PID # shellcheck disable=SC2153 # set by coproc
+    # shellcheck disable=SC2153 # coproc sets LISTENER_PID
+    listener_pid=$LISTENER_PID
     listener_says listening 20
 
     # The instrument is held (stopped) until the listener has found the reading area: nothing
