@@ -1,29 +1,39 @@
 // Measures the reading area with large reading files: how soon a file is shown after Ok, how
 // long the event loop is held at a stretch while loading, scrolling, selecting all and copying,
-// the memory it takes, what adding a received block costs, and how long a jump takes. The same
-// figures are taken for the toolkit's plain text box, as the reading area was before, in the same
-// run. Each case runs in a process of its own, so that memory figures do not mix.
+// the memory it takes, what adding a received block costs, and how long a jump takes. Then what
+// another program's paste of everything copied costs (xclip, a real X client, reading the
+// clipboard while the event loop serves it), with the pasted bytes compared with what the file
+// holds, and the memory left once two rows were copied and the text replaced by a short one, as
+// a capture replaces it. The same figures are taken for the toolkit's plain text box, as the
+// reading area was before, in the same run. Each case runs in a process of its own, so that
+// memory figures do not mix.
 //
 //     view_bench                  all cases, a table on standard output
 //     view_bench CASE FILE        one case ("view" or "textbox"), key=value lines
+//
+// Exit status 1 when a paste gave other bytes than expected.
 
 #include "app/reading_text.h"
-#include "app/reading_view.h"
+#include "reading/reading_view.h"
 #include "files/reading_file.h"
 #include "files/reading_file_load.h"
 #include "platform/files.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <cstdio>
@@ -120,7 +130,100 @@ struct Subject {
     std::function<void(const QString &path, std::function<void()> shown)> load;
     std::function<void(const QByteArray &block)> append;
     std::function<void()> copy;
+    // What a paste of everything copied must give: the SHA-256 of its bytes, and their count.
+    std::function<std::pair<QByteArray, qint64>(const QString &path)> expectedPaste;
+    // Selects the first two rows; the UTF-8 a paste of them must give.
+    std::function<QByteArray()> selectTwoRows;
+    // A new short text in place of the whole, as a capture begins.
+    std::function<void(const QByteArray &bytes)> replace;
 };
+
+// The paste another program makes: xclip, written to out (a file, or the null device).
+struct Paste {
+    bool ok = false;
+    QString problem;
+    double ms = 0;
+    double stretchMs = 0;
+};
+
+Paste pasteInto(const QString &out)
+{
+    Paste paste;
+    QProcess xclip;
+    xclip.setStandardOutputFile(out);
+    xclip.setStandardErrorFile(QProcess::nullDevice());
+    bool ended = false;
+    QObject::connect(&xclip, &QProcess::finished, [&ended] { ended = true; });
+    QObject::connect(&xclip, &QProcess::errorOccurred, [&ended](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended = true;
+    });
+    // The clipboard is served by this process's event loop, so it must go on turning.
+    QTimer limit;
+    limit.setSingleShot(true);
+    bool late = false;
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        late = true;
+        xclip.kill();
+    });
+    LoopWatch watch;
+    QElapsedTimer clock;
+    watch.start();
+    clock.start();
+    limit.start(600 * 1000);
+    xclip.start(QStringLiteral("xclip"),
+                {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")});
+    while (!ended)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    paste.ms = msSince(clock);
+    paste.stretchMs = watch.stop();
+    limit.stop();
+    if (late)
+        paste.problem = QStringLiteral("xclip took longer than 10 minutes");
+    else if (xclip.error() == QProcess::FailedToStart)
+        paste.problem = QStringLiteral("xclip could not be started (make test-deps)");
+    else if (xclip.exitStatus() != QProcess::NormalExit || xclip.exitCode() != 0)
+        paste.problem = QStringLiteral("xclip ended with status %1").arg(xclip.exitCode());
+    paste.ok = paste.problem.isEmpty();
+    return paste;
+}
+
+// The SHA-256 of a file's bytes, and their count.
+std::pair<QByteArray, qint64> fileHash(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {QByteArray(), -1};
+    return {hash.result(), file.size()};
+}
+
+// The paste from the file it went to compared with what was expected; empty when the same.
+QString pasteDifference(const QString &pasted, const std::pair<QByteArray, qint64> &expected)
+{
+    const auto [hash, size] = fileHash(pasted);
+    if (size != expected.second)
+        return QStringLiteral("%1 bytes pasted, %2 expected").arg(size).arg(expected.second);
+    if (hash != expected.first)
+        return QStringLiteral("the %1 bytes pasted differ from those expected").arg(size);
+    return QString();
+}
+
+// Waits until the clipboard offers text (a large copy is made ready on a thread of its own);
+// the time it took, or -1 when it did not within 10 minutes.
+double waitForClipboardText()
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 600 * 1000) {
+        const QMimeData *data = QApplication::clipboard()->mimeData();
+        if (data && data->hasFormat(QStringLiteral("text/plain")))
+            return msSince(clock);
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    std::fprintf(stderr, "FAILURE: the clipboard offered no text 10 minutes after the copy\n");
+    return -1;
+}
 
 // The time of one synchronous step, with the repaint it causes.
 double timed(Subject &subject, const std::function<void()> &step)
@@ -140,7 +243,7 @@ void key(Subject &subject, int k, Qt::KeyboardModifiers modifiers = Qt::NoModifi
     QApplication::sendEvent(subject.widget, &release);
 }
 
-void measure(Subject &subject, const QString &path)
+void measure(Subject &subject, const QString &path, const QString &scratch)
 {
     subject.widget->resize(AreaSize);
     subject.widget->show();
@@ -195,6 +298,26 @@ void measure(Subject &subject, const QString &path)
     figures[QStringLiteral("select_all_ms")] =
         timed(subject, [&] { key(subject, Qt::Key_A, Qt::ControlModifier); });
     figures[QStringLiteral("copy_ms")] = timed(subject, subject.copy);
+
+    // Another program pastes all that was copied, once it is ready: timed into the null device,
+    // then again into a file to compare its bytes with what the file holds.
+    figures[QStringLiteral("copy_ready_ms")] = waitForClipboardText();
+    const bool xclip = !QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty();
+    const QString pasted = scratch + QStringLiteral("/pasted");
+    const Paste timedPaste = xclip ? pasteInto(QProcess::nullDevice()) : Paste();
+    QString problem = timedPaste.problem;
+    if (timedPaste.ok) {
+        figures[QStringLiteral("paste_ms")] = timedPaste.ms;
+        figures[QStringLiteral("paste_stretch_ms")] = timedPaste.stretchMs;
+        const Paste checked = pasteInto(pasted);
+        problem = checked.ok ? pasteDifference(pasted, subject.expectedPaste(path))
+                             : checked.problem;
+        QFile::remove(pasted);
+    }
+    if (xclip)
+        figures[QStringLiteral("paste_ok")] = problem.isEmpty() ? 1 : 0;
+    if (!problem.isEmpty())
+        std::fprintf(stderr, "FAILURE: the paste of all: %s\n", qPrintable(problem));
     QApplication::clipboard()->clear();
 
     // Adding received blocks of 40 bytes, to the whole text and, apart, to a short one.
@@ -206,6 +329,27 @@ void measure(Subject &subject, const QString &path)
     std::sort(appends.begin(), appends.end());
     figures[QStringLiteral("append_us")] = appends[appends.size() / 2];
     figures[QStringLiteral("append_max_us")] = appends.back();
+
+    // Two rows copied, then a new short text, as when a capture begins: the copy keeps only
+    // its own bytes, so the memory falls back to about the empty area's, and the paste still
+    // gives the two rows.
+    const QByteArray rows = subject.selectTwoRows();
+    key(subject, Qt::Key_C, Qt::ControlModifier);
+    waitForClipboardText();
+    subject.replace(" 001     21.50 mg\r\n");
+    QApplication::processEvents();
+    figures[QStringLiteral("kept_mb")] = memoryMB("VmRSS") - baseline;
+    const Paste rowsPaste = xclip ? pasteInto(pasted) : Paste();
+    problem = rowsPaste.ok ? pasteDifference(pasted, {QCryptographicHash::hash(
+                                                          rows, QCryptographicHash::Sha256),
+                                                      rows.size()})
+                           : rowsPaste.problem;
+    QFile::remove(pasted);
+    if (xclip)
+        figures[QStringLiteral("rows_paste_ok")] = problem.isEmpty() ? 1 : 0;
+    if (!problem.isEmpty())
+        std::fprintf(stderr, "FAILURE: the paste of two rows after a new text: %s\n",
+                     qPrintable(problem));
 
     for (const auto &[name, value] : figures)
         std::printf("%s=%.3f\n", qPrintable(name), value);
@@ -233,6 +377,30 @@ int runCase(const QString &kind, const QString &path)
         };
         subject.append = [&text](const QByteArray &block) { text.append(block); };
         subject.copy = [view] { view->copy(); };
+        subject.expectedPaste = [](const QString &file) {
+            // Each byte one Latin-1 character, as UTF-8: the toolkit's own conversion.
+            QFile in(file);
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            qint64 size = 0;
+            if (!in.open(QIODevice::ReadOnly))
+                return std::pair<QByteArray, qint64>(QByteArray(), -1);
+            while (!in.atEnd()) {
+                const QByteArray utf8 = QString::fromLatin1(in.read(1 << 20)).toUtf8();
+                hash.addData(utf8);
+                size += utf8.size();
+            }
+            return std::pair(hash.result(), size);
+        };
+        subject.selectTwoRows = [view] {
+            view->scrollToTop();
+            const auto rows = view->visibleRows();
+            view->setSelection(rows.at(0).first, rows.at(2).first);
+            return QString::fromLatin1(view->selectedBytes()).toUtf8();
+        };
+        subject.replace = [&text](const QByteArray &bytes) {
+            text.clear();
+            text.append(bytes);
+        };
     } else {
         auto *box = new QPlainTextEdit;
         box->setReadOnly(true);
@@ -259,8 +427,34 @@ int runCase(const QString &kind, const QString &path)
             cursor.insertText(oldDisplayed(block, afterCr.get(), run.get()));
         };
         subject.copy = [box] { box->copy(); };
+        subject.expectedPaste = [](const QString &file) {
+            // The text box gives its lines, each ended by LF, as UTF-8.
+            QByteArray bytes;
+            QString reason;
+            tvx::readWholeFile(file, tvx::readingfile::MaxLoadSize, &bytes, &reason);
+            bool afterCr = false;
+            int run = 0;
+            const QByteArray utf8 = oldDisplayed(bytes, &afterCr, &run).toUtf8();
+            return std::pair(QCryptographicHash::hash(utf8, QCryptographicHash::Sha256),
+                             qint64(utf8.size()));
+        };
+        subject.selectTwoRows = [box] {
+            box->moveCursor(QTextCursor::Start);
+            box->moveCursor(QTextCursor::Down, QTextCursor::KeepAnchor);
+            box->moveCursor(QTextCursor::Down, QTextCursor::KeepAnchor);
+            return box->textCursor().selection().toPlainText().toUtf8();
+        };
+        subject.replace = [box, afterCr, run](const QByteArray &bytes) {
+            // As a capture began: the box emptied, then the first block added.
+            box->clear();
+            *afterCr = false;
+            *run = 0;
+            QTextCursor cursor(box->document());
+            cursor.insertText(oldDisplayed(bytes, afterCr.get(), run.get()));
+        };
     }
-    measure(subject, path);
+    QTemporaryDir scratch;
+    measure(subject, path, scratch.path());
     delete subject.widget;
     return 0;
 }
@@ -333,7 +527,16 @@ int runAll()
         {"append_max_us", "the slowest of 200 blocks (us)", ""},
         {"memory_mb", "memory after loading (MB)", ""},
         {"peak_mb", "memory at its peak (MB)", ""},
+        {"copy_ready_ms", "copy of all ready for a paste (ms)", ""},
+        {"paste_ms", "another program's paste of all, xclip (ms)", ""},
+        {"paste_stretch_ms", "event loop held while it pastes (ms)", "<= 50"},
+        {"paste_ok", "pasted bytes as expected", "yes"},
+        {"kept_mb", "memory, 2 rows copied, then a short text (MB)", "about 0"},
+        {"rows_paste_ok", "those 2 rows pasted after that", "yes"},
     };
+    QStringList failures;
+    if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+        std::printf("xclip is not installed (make test-deps): no paste figures.\n");
     std::printf("Reading area %dx%d px, readings with CR LF; each case in its own process.\n",
                 AreaSize.width(), AreaSize.height());
     // A short text first: what adding a block costs when there is little to add to.
@@ -360,10 +563,22 @@ int runAll()
         std::printf("  %-44s %12s %12s   %s\n", "", "view", "text box", "goal");
         for (const Row &row : rows) {
             const QString key = QString::fromLatin1(row.key);
+            const bool yesNo = key.endsWith(QLatin1String("_ok"));
             const auto show = [&](const std::map<QString, double> &figures) {
-                return figures.count(key) ? QString::number(figures.at(key), 'f', 1)
-                                          : QStringLiteral("-");
+                if (!figures.count(key))
+                    return QStringLiteral("-");
+                if (yesNo)
+                    return figures.at(key) == 1 ? QStringLiteral("yes") : QStringLiteral("NO");
+                return QString::number(figures.at(key), 'f', 1);
             };
+            for (const auto *figures : {&view, &box}) {
+                if (yesNo && figures->count(key) && figures->at(key) != 1)
+                    failures.append(QStringLiteral("%1, %2: %3")
+                                        .arg(QLatin1String(file.name),
+                                             figures == &view ? QStringLiteral("view")
+                                                              : QStringLiteral("text box"),
+                                             QLatin1String(row.label)));
+            }
             const double textMB = double(file.size) / 1024 / 1024;
             const QString goal = key == QLatin1String("memory_mb")
                                      ? QStringLiteral("<= %1").arg(1.5 * textMB + 40, 0, 'f', 0)
@@ -372,6 +587,12 @@ int runAll()
                         qPrintable(show(box)), qPrintable(goal));
         }
         QFile::remove(path);
+    }
+    if (!failures.isEmpty()) {
+        std::printf("\nFAILED: the paste gave other bytes than expected:\n");
+        for (const QString &failure : std::as_const(failures))
+            std::printf("  %s\n", qPrintable(failure));
+        return 1;
     }
     return 0;
 }
