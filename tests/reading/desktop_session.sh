@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Runs a program as a screen reader's desktop would have it: under an X server and a D-Bus
-# session of its own whose accessibility bus is already up (the toolkit turns accessibility on
-# when it finds that bus; it does not start it), with a runtime folder of its own so that the bus
-# is not shared with another run.
+# Runs a test program on a desktop of its own, as a user's X11 desktop has it: an X server (with
+# the primary selection the toolkit's offscreen platform lacks) and a D-Bus session whose
+# accessibility bus is already up (the toolkit turns accessibility on when it finds that bus; it
+# does not start it), with a runtime folder of its own so that no bus is shared with another run.
 #
-# Usage: accessibility_session.sh PROGRAM [ARGUMENT...]
+# Usage: desktop_session.sh PROGRAM [ARGUMENT...]
 set -euo pipefail
 runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
