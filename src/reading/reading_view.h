@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reading/clipboard_text.h"
+#include "reading/clipboard_writer.h"
 #include "reading/line_index.h"
 #include "reading/row_layout.h"
 

@@ -1,4 +1,4 @@
-#include "clipboard_text.h"
+#include "clipboard_writer.h"
 
 #include <QGuiApplication>
 
