@@ -115,7 +115,6 @@ void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint6
     // readable until the conversion ends, and then is let go.
     job->thread = std::thread([this, running, source, start, end] {
         running->result = convert(source.constData() + start, end - start, &running->cancelled);
-        running->done = true;
         QMetaObject::invokeMethod(this, [this, running] { finish(running); },
                                   Qt::QueuedConnection);
     });
@@ -124,8 +123,9 @@ void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint6
 
 bool ClipboardWriter::converting(QClipboard::Mode mode) const
 {
+    // A job stays until the window's thread has taken its result.
     return std::any_of(m_jobs.cbegin(), m_jobs.cend(), [mode](const std::unique_ptr<Job> &job) {
-        return job->mode == mode && !job->done;
+        return job->mode == mode && !job->seenTo;
     });
 }
 

@@ -58,8 +58,7 @@ private:
         QClipboard::Mode mode;
         quint64 number;
         std::atomic<bool> cancelled{false};
-        std::atomic<bool> done{false}; // the thread has converted, or given up
-        bool seenTo = false;            // the window's thread has taken the result
+        bool seenTo = false; // the window's thread has taken the result
         QByteArray result;
         std::thread thread;
     };

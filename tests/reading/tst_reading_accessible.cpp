@@ -150,7 +150,7 @@ void TestReadingAccessible::textEvents_data()
                         {Q::TextInserted, 5, {}, QStringLiteral("\n\u00b5")},
                         {Q::TextInserted, 7, {}, QStringLiteral("g")},
                         {Q::TextUpdated, 0, blanks(8), QStringLiteral("-")}};
-    const int limit = ReadingViewAccessible::TextLimit;
+    const int limit = 1024 * 1024; // 1 MiB
     QTest::newRow("a load at the limit")
         << none << QByteArrayList() << QByteArray(limit, 'x')
         << QList<Heard>{{Q::TextInserted, 0, {}, QString(limit, QLatin1Char('x'))}};
@@ -172,7 +172,9 @@ void TestReadingAccessible::textEvents()
     QFETCH(QByteArrayList, blocks);
     QFETCH(QByteArray, replacement);
     QFETCH(QList<Heard>, events);
-    Area area;
+    heard.clear();
+    Area area; // an empty text given to the view changes nothing a screen reader has heard
+    QCOMPARE(heard, QList<Heard>());
     area.text.replace(before);
     heard.clear();
     for (const QByteArray &block : blocks)
@@ -185,7 +187,7 @@ void TestReadingAccessible::requestsAreLimited_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("given");
-    const int limit = ReadingViewAccessible::TextLimit;
+    const int limit = 1024 * 1024;
     QTest::newRow("at the limit") << limit << limit;
     QTest::newRow("over it") << limit + 1 << limit;
 }

@@ -3,7 +3,7 @@
 
 #include "reading_area.h"
 
-#include "reading/clipboard_text.h"
+#include "reading/clipboard_writer.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -117,8 +117,9 @@ void TestReadingClipboard::largeCopyMadeReadyBeside_data()
 {
     QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("atOnce");
-    QTest::newRow("at the limit") << ClipboardWriter::AtOnceLimit << true;
-    QTest::newRow("a byte over it") << ClipboardWriter::AtOnceLimit + 1 << false;
+    // 1 MiB, converted in well under a millisecond.
+    QTest::newRow("at the limit") << qint64(1024 * 1024) << true;
+    QTest::newRow("a byte over it") << qint64(1024 * 1024 + 1) << false;
     QTest::newRow("many pieces") << qint64(9) * 1024 * 1024 + 3 << false;
 }
 
@@ -140,6 +141,8 @@ void TestReadingClipboard::largeCopyMadeReadyBeside()
     }
     // The conversion's end is taken in through the event loop, so until then the clipboard
     // is empty.
+    QVERIFY(writer.converting(QClipboard::Clipboard));
+    QVERIFY(!writer.converting(QClipboard::Selection));
     QCOMPARE(pasted(), QByteArray());
     QVERIFY(clipboard()->mimeData()->formats().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(!writer.converting(QClipboard::Clipboard), 20000);
@@ -164,7 +167,7 @@ void TestReadingClipboard::copyHoldsOnlyTheSelection_data()
 {
     QTest::addColumn<qint64>("selected");
     QTest::newRow("two rows") << qint64(24);
-    QTest::newRow("a large part") << ClipboardWriter::AtOnceLimit * 2;
+    QTest::newRow("a large part") << qint64(2 * 1024 * 1024);
 }
 
 // Once the reading text is replaced (a capture starts), nothing of it is kept for the clipboard

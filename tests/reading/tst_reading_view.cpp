@@ -338,6 +338,8 @@ void TestReadingView::softHyphenUnseen()
         return view.viewport()->grab().toImage().copy(row.left(), row.top(), 100, row.height());
     };
     QCOMPARE(firstRow(with.view), firstRow(without.view));
+    Area empty;
+    QVERIFY(firstRow(with.view) != firstRow(empty.view));
 }
 
 void TestReadingView::mouseSelects()
@@ -348,6 +350,9 @@ void TestReadingView::mouseSelects()
     // The mouse moved over the text without a button selects nothing.
     QTest::mouseMove(surface, area.pointAt(3));
     QTest::mouseMove(surface, area.pointAt(16));
+    QCOMPARE(area.view.selectedBytes(), QByteArray());
+    // A click before the first character selects nothing either.
+    QTest::mouseClick(surface, Qt::LeftButton, {}, area.pointAt(0));
     QCOMPARE(area.view.selectedBytes(), QByteArray());
     // Drag from "line" of the first row into the second row.
     QTest::mousePress(surface, Qt::LeftButton, {}, area.pointAt(6));
@@ -389,20 +394,28 @@ void TestReadingView::doubleClickTakes_data()
 {
     QTest::addColumn<qint64>("at");
     QTest::addColumn<QByteArray>("taken");
-    // "ab_1-c d\r\ne"
-    QTest::newRow("a word with a digit and an underscore") << qint64(1) << QByteArray("ab_1");
-    QTest::newRow("a punctuation mark alone") << qint64(4) << QByteArray("-");
-    QTest::newRow("a blank alone") << qint64(6) << QByteArray(" ");
-    QTest::newRow("the CR at the end of the row") << qint64(8) << QByteArray("\r");
-    QTest::newRow("the last word") << qint64(10) << QByteArray("e");
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray text = "ab_1-c d\r\ne";
+    QTest::newRow("a word with a digit and an underscore")
+        << qint64(1) << QByteArray("ab_1") << text;
+    QTest::newRow("a punctuation mark alone") << qint64(4) << QByteArray("-") << text;
+    QTest::newRow("a blank alone") << qint64(6) << QByteArray(" ") << text;
+    QTest::newRow("the CR at the end of the row") << qint64(8) << QByteArray("\r") << text;
+    QTest::newRow("the last word") << qint64(10) << QByteArray("e") << text;
+    // A word is taken within the 64 KiB part of a long line it lies in.
+    QTest::newRow("a word at the start of a long line's second part")
+        << LineIndex::SegmentSize + 2 << QByteArray(9, 'x')
+        << QByteArray(LineIndex::SegmentSize + 9, 'x');
 }
 
 void TestReadingView::doubleClickTakes()
 {
     QFETCH(qint64, at);
     QFETCH(QByteArray, taken);
+    QFETCH(QByteArray, text);
     Area area;
-    area.text.replace("ab_1-c d\r\ne");
+    area.text.replace(text);
+    QTest::keyClick(&area.view, Qt::Key_End, Qt::ControlModifier);
     QPoint point = area.pointAt(at);
     if (area.text.bytes().at(at) == '\r')
         point.setX(area.view.viewport()->width() - 10); // past the end of the row
