@@ -47,6 +47,7 @@ private Q_SLOTS:
     void largeCopyMadeReadyBeside_data();
     void largeCopyMadeReadyBeside();
     void laterCopyWins();
+    void endsInTheMiddleOfACopy();
     void copyHoldsOnlyTheSelection_data();
     void copyHoldsOnlyTheSelection();
     void mouseSelectionIsThePrimarySelection();
@@ -161,6 +162,20 @@ void TestReadingClipboard::laterCopyWins()
     QTRY_VERIFY_WITH_TIMEOUT(!writer.converting(QClipboard::Clipboard), 20000);
     QTest::qWait(50); // the finished conversion's answer comes through the event loop
     QCOMPARE(pasted(), QByteArray("later\xc2\xb0"));
+}
+
+// The program ending while a large copy is converted ends the conversion with it, and nothing
+// reaches the clipboard afterwards.
+void TestReadingClipboard::endsInTheMiddleOfACopy()
+{
+    const QByteArray text = allBytes(64 * 1024 * 1024);
+    {
+        ClipboardWriter writer;
+        writer.put(QClipboard::Clipboard, text, 0, text.size());
+    }
+    QTest::qWait(50);
+    QCOMPARE(pasted(), QByteArray());
+    QVERIFY(text.isDetached());
 }
 
 void TestReadingClipboard::copyHoldsOnlyTheSelection_data()
