@@ -45,6 +45,13 @@ void listen(QAccessibleEvent *event)
         heard.append({e->type(), e->changePosition(), e->textRemoved(), e->textInserted()});
         break;
     }
+    case QAccessible::TextSelectionChanged: {
+        // The selection's start as the position, its end as the text.
+        const auto *e = static_cast<QAccessibleTextSelectionEvent *>(event);
+        heard.append({e->type(), e->selectionStart(), QString(),
+                      QString::number(e->selectionEnd())});
+        break;
+    }
     default:
         break;
     }
@@ -109,8 +116,10 @@ void TestReadingAccessible::accessibleText()
 
     // Nothing selected: no selection.
     QCOMPARE(textInterface->selectionCount(), 0);
+    heard.clear();
     textInterface->setSelection(0, 3, 8);
     QCOMPARE(area.view.selectedBytes(), QByteArray("1\r\nRe"));
+    QCOMPARE(heard, (QList<Heard>{{QAccessible::TextSelectionChanged, 3, {}, QStringLiteral("8")}}));
     QCOMPARE(textInterface->selectionCount(), 1);
     textInterface->selection(0, &start, &end);
     QCOMPARE(std::pair(start, end), std::pair(3, 8));

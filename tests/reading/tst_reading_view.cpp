@@ -11,6 +11,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 using namespace tvx;
 
@@ -73,6 +74,9 @@ private Q_SLOTS:
     void dragPastTheEdge();
     void doubleClickTakes_data();
     void doubleClickTakes();
+    void contextMenu_data();
+    void contextMenu();
+    void otherKeysGoToTheWindow();
     void focusShows();
 };
 
@@ -421,6 +425,69 @@ void TestReadingView::doubleClickTakes()
         point.setX(area.view.viewport()->width() - 10); // past the end of the row
     QTest::mouseDClick(area.view.viewport(), Qt::LeftButton, {}, point);
     QCOMPARE(area.view.selectedBytes(), taken);
+}
+
+void TestReadingView::contextMenu_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("selected");
+    QTest::addColumn<bool>("copyOn");
+    QTest::addColumn<bool>("allOn");
+    QTest::newRow("nothing to select") << QByteArray() << qint64(0) << false << false;
+    QTest::newRow("nothing selected") << QByteArray("001") << qint64(0) << false << true;
+    QTest::newRow("a selection") << QByteArray("001") << qint64(2) << true << true;
+}
+
+// The right button offers Copy when something is selected and Select All when there is text.
+void TestReadingView::contextMenu()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, selected);
+    QFETCH(bool, copyOn);
+    QFETCH(bool, allOn);
+    Area area;
+    area.text.replace(text);
+    area.view.setSelection(0, selected);
+    bool seen = false;
+    QTimer::singleShot(0, &area.view, [&] {
+        QWidget *menu = QApplication::activePopupWidget();
+        QVERIFY(menu);
+        const auto copy = menu->findChild<QAction *>(QStringLiteral("edit-copy"));
+        const auto all = menu->findChild<QAction *>(QStringLiteral("select-all"));
+        QVERIFY(copy && all);
+        seen = true;
+        QCOMPARE(copy->isEnabled(), copyOn);
+        QCOMPARE(all->isEnabled(), allOn);
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            area.view.viewport()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(area.view.viewport(), &event);
+    QVERIFY(seen);
+}
+
+// Keys the area has no use for reach the window around it.
+void TestReadingView::otherKeysGoToTheWindow()
+{
+    QWidget window;
+    struct Keys : QObject {
+        QList<int> seen;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::KeyPress)
+                seen.append(static_cast<QKeyEvent *>(event)->key());
+            return false;
+        }
+    } keys;
+    window.installEventFilter(&keys);
+    ReadingText text;
+    auto *view = new ReadingView(&window);
+    view->setReadingText(&text);
+    text.replace("001\r\n");
+    window.show();
+    QTest::keyClick(view, Qt::Key_F5);
+    QTest::keyClick(view, Qt::Key_PageDown);
+    QCOMPARE(keys.seen, QList<int>{Qt::Key_F5});
 }
 
 // A keyboard user sees when the reading area has the focus, however it came, also with nothing
