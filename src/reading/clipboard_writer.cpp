@@ -88,8 +88,7 @@ ClipboardWriter::~ClipboardWriter()
     }
 }
 
-void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint64 start,
-                          qint64 end)
+void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint64 start, qint64 end)
 {
     reap();
     end = std::clamp<qint64>(end, 0, source.size());
@@ -115,8 +114,8 @@ void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint6
     // readable until the conversion ends, and then is let go.
     job->thread = std::thread([this, running, source, start, end] {
         running->result = convert(source.constData() + start, end - start, &running->cancelled);
-        QMetaObject::invokeMethod(this, [this, running] { finish(running); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, running] { finish(running); }, Qt::QueuedConnection);
     });
     m_jobs.push_back(std::move(job));
 }

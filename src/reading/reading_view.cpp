@@ -33,8 +33,7 @@ ReadingView::ReadingView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(true);
     m_dragScroll.setInterval(50);
     connect(&m_dragScroll, &QTimer::timeout, this, [this] { moveSelection(m_dragPoint); });
-    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            &ReadingView::scrollBarAction);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &ReadingView::scrollBarAction);
     takeFont();
 }
 

@@ -64,8 +64,7 @@ void TestReadingClipboard::copyIsExact_data()
     QTest::newRow("ending inside CR LF") << qint64(0) << qint64(3) << QByteArray("ab\r");
     QTest::newRow("CR alone and LF alone") << qint64(5) << qint64(10) << QByteArray("d\ref\n");
     QTest::newRow("Latin-1 at the end") << qint64(10) << qint64(99) << QByteArray("\xc2\xb5g");
-    QTest::newRow("everything") << qint64(0) << qint64(12)
-                                << QByteArray("ab\r\ncd\ref\n\xc2\xb5g");
+    QTest::newRow("everything") << qint64(0) << qint64(12) << QByteArray("ab\r\ncd\ref\n\xc2\xb5g");
 }
 
 void TestReadingClipboard::copyIsExact()
@@ -110,8 +109,7 @@ void TestReadingClipboard::conversion_data()
 void TestReadingClipboard::conversion()
 {
     QFETCH(QByteArray, latin1);
-    QCOMPARE(latin1ToUtf8(latin1.constData(), latin1.size()),
-             QString::fromLatin1(latin1).toUtf8());
+    QCOMPARE(latin1ToUtf8(latin1.constData(), latin1.size()), QString::fromLatin1(latin1).toUtf8());
 }
 
 void TestReadingClipboard::largeCopyMadeReadyBeside_data()
