@@ -13,7 +13,7 @@ using namespace tvx;
 namespace {
 
 // The events a screen reader is told of: "insert P text", "remove P N" (N blanks), "update P N
-// text", "select START END".
+// text", "select START END caret P".
 QStringList heard;
 
 void listen(QAccessibleEvent *event)
@@ -34,8 +34,8 @@ void listen(QAccessibleEvent *event)
                      e->textInserted();
     } else if (event->type() == QAccessible::TextSelectionChanged) {
         const auto *e = static_cast<QAccessibleTextSelectionEvent *>(event);
-        heard << QStringLiteral("select ") + at(e->selectionStart()) +
-                     QString::number(e->selectionEnd());
+        heard << QStringLiteral("select ") + at(e->selectionStart()) + at(e->selectionEnd()) +
+                     QStringLiteral("caret ") + QString::number(e->cursorPosition());
     }
 }
 
@@ -94,7 +94,11 @@ void TestReadingAccessible::accessibleText()
     heard.clear();
     textInterface->setSelection(0, 3, 8);
     QCOMPARE(area.view.selectedBytes(), QByteArray("1\r\nRe"));
-    QCOMPARE(heard, QStringList{QStringLiteral("select 3 8")});
+    // Selected backwards, the caret is where the selection was drawn to.
+    area.view.setSelection(8, 2);
+    QCOMPARE(heard, (QStringList{QStringLiteral("select 3 8 caret 8"),
+                                 QStringLiteral("select 2 8 caret 2")}));
+    textInterface->setSelection(0, 3, 8);
     QCOMPARE(textInterface->selectionCount(), 1);
     textInterface->selection(0, &start, &end);
     QCOMPARE(std::pair(start, end), std::pair(3, 8));
