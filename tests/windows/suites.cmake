@@ -10,9 +10,12 @@
 #         namespace of its own, running as the user nobody, a file size limit, named pipes,
 #         inode numbers, owner permission bits, lock files in /run/lock, systemd.
 #   cups  The printing service CUPS and its PDF queue.
+#   pdf   The printed PDF read back with poppler's pdfinfo and pdftotext, Linux programs that a
+#         Windows program cannot start, and Qt's own print setup dialog, which Qt for Windows
+#         replaces by Windows's native one.
 #   x11   Shell scripts that start the Linux program under Xvfb with xdotool and window
 #         managers, and the Linux install layout.
-set(TVX_WINE_EXCLUDED_LABELS pty unix cups x11)
+set(TVX_WINE_EXCLUDED_LABELS pty unix cups pdf x11)
 set(TVX_SUITE_LABELS
   tst_main_window pty
   tst_port_reasons pty
@@ -33,6 +36,7 @@ set(TVX_SUITE_LABELS
   tst_config_file unix
   tst_drive_list unix
   tst_printer_cups cups
+  tst_system_printer pdf
 )
 
 # The label of one suite, empty for a suite that runs under Wine.

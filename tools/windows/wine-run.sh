@@ -24,16 +24,19 @@ pthread=/usr/x86_64-w64-mingw32/lib
 WINEPATH="$(windows_path "$qt/bin");$(windows_path "$runtime");$(windows_path "$pthread")"
 export WINEPATH
 
-# Qt Test on Windows sends its log to the debugger rather than to standard output when no
-# console is attached, as none is to a Wine process started from a script: a suite (tst_*.exe)
-# writes its log to a file instead, shown here once it has ended.
-program=$(basename "$1")
-if [[ $program == tst_*.exe ]] && [[ " $* " != *" -o "* ]]; then
-    log=$(mktemp --suffix=.txt)
-    trap 'rm -f "$log"' EXIT
-    status=0
-    wine "$@" -o "$(windows_path "$log"),txt" || status=$?
-    cat "$log"
-    exit $status
+# Wine keeps the QT_ variables of Linux to itself (they are meant for its own Qt, if any) and
+# hands a Windows program only WINEQT_... ones, under their QT_ name: the test suites' headless
+# platform (QT_QPA_PLATFORM=offscreen) goes through so. Without a console, which a Wine process
+# started from a script does not have, Qt Test and Qt's messages go to the debugger instead of
+# the standard streams, unless QT_FORCE_STDERR_LOGGING says otherwise.
+export QT_FORCE_STDERR_LOGGING=${QT_FORCE_STDERR_LOGGING:-1}
+# The headless platform of Qt for Windows reads its fonts from one folder, not Windows's: the
+# Liberation fonts the Linux suites are measured with (fonts-liberation).
+if [ "${QT_QPA_PLATFORM:-}" = offscreen ] && [ -z "${QT_QPA_FONTDIR:-}" ]; then
+    export QT_QPA_FONTDIR=$(windows_path /usr/share/fonts/truetype/liberation)
 fi
+while IFS='=' read -r name _; do
+    [[ $name == QT_* ]] && export "WINE$name=${!name}"
+done < <(env)
+
 exec wine "$@"
