@@ -81,9 +81,11 @@ windows: deps
 	$(call install_missing,$(WINDOWS_PACKAGES))
 	JOBS=$(JOBS) tools/windows/build.sh $(WINDOWS_BUILD)
 
-# The Windows suites and the installer under Wine, in a fresh Wine prefix.
+# The Windows suites and the installer under Wine, in a fresh Wine prefix; the installed program's
+# window on an X server of its own (Xvfb, xdotool).
 windows-test: windows
-	tests/windows/run-under-wine.sh $(WINDOWS_BUILD)
+	$(call install_missing,xvfb xauth xdotool)
+	JOBS=$(JOBS) tests/windows/run-under-wine.sh $(WINDOWS_BUILD)
 
 # The program, tarvix-capture and its manual page, tarvix-sim, the desktop entry and the icons
 # under $(PREFIX); DESTDIR is honoured.

@@ -11,7 +11,8 @@
 ; leaves that folder only when it holds something (tvx.cfg, reading files): those are the
 ; users'.
 
-Unicode true
+; A 64-bit installer for a 64-bit program (and one that Wine without its 32-bit part runs).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
