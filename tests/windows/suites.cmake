@@ -28,13 +28,10 @@ set(TVX_SUITE_LABELS
   tst_capture_output unix
   tst_capture_run unix
   tst_file_lists unix
-  tst_open_window unix
   tst_reading_file unix
   tst_save_window unix
   tst_file_write unix
   tst_port_lock unix
-  tst_config_file unix
-  tst_drive_list unix
   tst_printer_cups cups
   tst_system_printer pdf
 )
