@@ -32,7 +32,10 @@ constexpr std::chrono::milliseconds CommWaitLimit{1500};
 // QSerialPort; a port that does not open at all is left to QSerialPort to report.
 QString commWaitBlocks(const QString &device)
 {
-    const std::wstring path = (QStringLiteral("\\\\.\\") + device).toStdWString();
+    // COMn as a device name; a name given whole (TARVIX_COM<n>=\\.\COM12) is taken as it is.
+    const QString name =
+        device.startsWith(QLatin1String("\\\\")) ? device : QStringLiteral("\\\\.\\") + device;
+    const std::wstring path = name.toStdWString();
     struct Probe {
         HANDLE handle = INVALID_HANDLE_VALUE;
         OVERLAPPED overlapped{};

@@ -97,8 +97,8 @@ void TestPortGuard::comPortsOpenOrFailWithinSeconds()
         clock.start();
         const bool opened = comm.setPortOpen(true);
         const qint64 took = clock.elapsed();
-        qInfo("COM%d: %s in %lld ms", port,
-              opened ? "opened" : qPrintable(comm.errorString()), took);
+        qInfo("COM%d: %s in %lld ms", port, opened ? "opened" : qPrintable(comm.errorString()),
+              took);
         QVERIFY2(took < 5000, qPrintable(QStringLiteral("COM%1 took %2 ms").arg(port).arg(took)));
         if (opened) {
             QVERIFY(comm.setPortOpen(false));

@@ -54,8 +54,8 @@ quint64 inodeOf(const QString &path)
 {
     // The file index is what the inode number is on Linux: kept by a write in place.
     const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     BY_HANDLE_FILE_INFORMATION info{};
