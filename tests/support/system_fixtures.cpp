@@ -36,6 +36,11 @@ bool ScratchVolume::makeReadOnly(QString *reason)
 
 void ScratchVolume::unmount() {}
 
+bool FileSizeLimit::available()
+{
+    return false;
+}
+
 FileSizeLimit::FileSizeLimit(qint64) {}
 
 FileSizeLimit::~FileSizeLimit() = default;
@@ -144,6 +149,11 @@ void ScratchVolume::unmount()
         return;
     ::umount2(m_folder.constData(), MNT_DETACH);
     m_folder.clear();
+}
+
+bool FileSizeLimit::available()
+{
+    return true;
 }
 
 FileSizeLimit::FileSizeLimit(qint64 bytes)

@@ -29,7 +29,6 @@ set(TVX_SUITE_LABELS
   tst_capture_run unix
   tst_file_lists unix
   tst_reading_file unix
-  tst_save_window unix
   tst_file_write unix
   tst_port_lock unix
   tst_printer_cups cups
