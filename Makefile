@@ -17,16 +17,17 @@ TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-d
                 at-spi2-core python3-pyatspi xclip
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 PACKAGE_PACKAGES = dpkg-dev file
-# The Windows syntax check: the MinGW-w64 cross compiler, and jq to read the build's commands.
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix jq
+# The Windows program: the MinGW-w64 cross compiler, ninja for Qt's CMake, Wine to run the build's
+# programs and tests, NSIS for the installer.
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix ninja-build wine wine64 nsis xz-utils
 
 # Where make install puts the program (sudo is used when that place is not writable).
 PREFIX ?= /usr/local
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps test-deps build run test sanitize windows-check demo bench install package \
-        screenshot clean
+.PHONY: all deps test-deps build run test sanitize windows windows-test demo bench install \
+        package screenshot clean
 
 all: build
 
@@ -74,11 +75,20 @@ sanitize: test-deps
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS) -E '$(SANITIZE_SKIP)'
 
-# Every source file of src/ compiled for Windows, syntax only, with the real build's flags
-# (no Windows binary is built here: there is no Qt for Windows on Debian).
-windows-check: build
+# The Windows program, cross-built with Qt for Windows (../shared/windows/, or QT_WINDOWS=<prefix>)
+# in $(WINDOWS_BUILD)/: tarvix.exe, tarvix-capture.exe and the test suites, the folder a user
+# runs ($(WINDOWS_BUILD)/tarvix-1.0/) and the installer ($(WINDOWS_BUILD)/tarvix-setup-1.0.exe).
+WINDOWS_BUILD ?= build-windows
+
+windows: deps
 	$(call install_missing,$(WINDOWS_PACKAGES))
-	tools/windows-check.sh $(BUILD)
+	JOBS=$(JOBS) tools/windows/build.sh $(WINDOWS_BUILD)
+
+# The Windows suites and the installer under Wine, in a fresh Wine prefix; the installed program's
+# window on an X server of its own (Xvfb, xdotool).
+windows-test: windows
+	$(call install_missing,xvfb xauth xdotool)
+	JOBS=$(JOBS) tests/windows/run-under-wine.sh $(WINDOWS_BUILD)
 
 # The program, tarvix-capture and its manual page, tarvix-sim, the desktop entry and the icons
 # under $(PREFIX); DESTDIR is honoured.
@@ -108,4 +118,4 @@ bench: test-deps build
 	xvfb-run -a -s "-screen 0 1280x1024x24" ./$(BUILD)/bench/view_bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)

@@ -95,7 +95,7 @@ public:
     bool renumber(qint16 port, const QString &device);
 
     // What port numbers stand for on this machine, asked afresh each time: adapters come and go.
-    PortMap portMap() const { return PortMap(presentPorts()); }
+    PortMap portMap() const { return PortMap(presentPorts(), portNaming()); }
 
     // Which device an opening uses for a port number: portMap()'s unless another is set (a
     // program given a device path rather than a port number). Empty: no device.
@@ -130,6 +130,8 @@ Q_SIGNALS:
 protected:
     // The serial ports the machine has.
     virtual QList<SerialDevice> presentPorts() const = 0;
+    // How its port numbers are named: the way of the system the program runs on.
+    virtual PortMap::Naming portNaming() const { return PortMap::systemNaming(); }
     // What a concrete device does; each returns false with a reason on failure.
     virtual bool openDevice(const QString &device, const LineSettings &settings,
                             OpenFailure *failure) = 0;

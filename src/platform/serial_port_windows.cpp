@@ -5,10 +5,72 @@
 
 #ifdef Q_OS_WIN
 
+#include "bounded_call.h"
+
 #include <QSerialPort>
 #include <QSignalBlocker>
 
+#include <memory>
+
+#include <windows.h>
+
 namespace tvx {
+
+namespace {
+
+// How long the wait for received characters may take to be set up; Windows does it at once.
+constexpr std::chrono::milliseconds CommWaitLimit{1500};
+
+// QSerialPort waits for received characters with an overlapped WaitCommEvent that has no event
+// handle of its own (it completes through an I/O completion port), set up inside open() and
+// again after each event. Windows returns such a call at once, as pending. Wine 8 does not: it
+// returns only when an event has come, so on a serial port where nothing ever arrives (a UART
+// with no cable, a ttyS node with no UART behind it that COMn is linked to) open() never
+// returns, and the program hangs before it shows a window. The same call is tried here first,
+// on a thread of its own: if it has not returned within the limit, changing the event mask
+// ends it (as on Windows) and the port is refused with a reason. Empty when the port may go to
+// QSerialPort; a port that does not open at all is left to QSerialPort to report.
+QString commWaitBlocks(const QString &device)
+{
+    // COMn as a device name; a name given whole (TARVIX_COM<n>=\\.\COM12) is taken as it is.
+    const QString name =
+        device.startsWith(QLatin1String("\\\\")) ? device : QStringLiteral("\\\\.\\") + device;
+    const std::wstring path = name.toStdWString();
+    struct Probe {
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        OVERLAPPED overlapped{};
+        DWORD events = 0;
+        ~Probe()
+        {
+            if (handle != INVALID_HANDLE_VALUE)
+                CloseHandle(handle);
+        }
+    };
+    auto probe = std::make_shared<Probe>();
+    probe->handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (probe->handle == INVALID_HANDLE_VALUE || !SetCommMask(probe->handle, EV_RXCHAR))
+        return QString();
+    const HANDLE handle = probe->handle;
+    const bool answered = callWithin(
+        [probe] {
+            if (!WaitCommEvent(probe->handle, &probe->events, &probe->overlapped) &&
+                GetLastError() == ERROR_IO_PENDING) {
+                // Pending, as it should be: end it before the handle closes.
+                CancelIo(probe->handle);
+                DWORD ignored = 0;
+                GetOverlappedResult(probe->handle, &probe->overlapped, &ignored, TRUE);
+            }
+        },
+        CommWaitLimit, [handle] { SetCommMask(handle, 0); });
+    if (answered)
+        return QString();
+    return QStringLiteral("the port does not answer: its driver does not let the program wait "
+                          "for received characters (is there a UART behind %1?)")
+        .arg(device);
+}
+
+} // namespace
 
 struct SystemSerialControl::Device {
     QSerialPort port;
@@ -67,6 +129,12 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
                                      OpenFailure *failure)
 {
     QSerialPort &port = m_device->port;
+    const QString blocks = commWaitBlocks(device);
+    if (!blocks.isEmpty()) {
+        failure->kind = OpenFailure::Other;
+        failure->reason = blocks;
+        return false;
+    }
     port.setPortName(device);
     port.setReadBufferSize(0); // unbounded: nothing is dropped while the program is busy
     if (!port.open(QIODevice::ReadWrite)) {

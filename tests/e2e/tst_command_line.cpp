@@ -12,8 +12,11 @@ namespace {
 
 Request requestOf(const QStringList &arguments)
 {
-    // A machine with one built-in UART.
-    const auto machine = [] { return tvx::PortMap({{QStringLiteral("/dev/ttyS0"), QString()}}); };
+    // A Linux machine with one built-in UART (ports named by enumeration on Windows too).
+    const auto machine = [] {
+        return tvx::PortMap({{QStringLiteral("/dev/ttyS0"), QString()}},
+                            tvx::PortMap::Naming::Enumerated);
+    };
     const auto answer = tvx::commandLineAnswer(QStringList{QStringLiteral("tarvix")} + arguments,
                                                QStringLiteral("1.2"), machine);
     if (!answer)

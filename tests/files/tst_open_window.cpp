@@ -345,10 +345,13 @@ void OpenWindowTest::failedLoadKeepsEverything_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing temp.dat") << ""
-                                      << "No such file or directory";
-    QTest::newRow("missing file typed") << "gone.dat"
-                                        << "No such file or directory";
+    // The system's words for a missing file ("No such file or directory" on Linux).
+    const QTemporaryDir empty;
+    QFile missing(empty.filePath(QStringLiteral("nowhere.dat")));
+    QVERIFY(!missing.open(QIODevice::ReadOnly));
+    const QString notFound = missing.errorString();
+    QTest::newRow("missing temp.dat") << "" << notFound;
+    QTest::newRow("missing file typed") << "gone.dat" << notFound;
     QTest::newRow("folder given as the file") << "data"
                                               << "it is a folder, not a file";
     QTest::newRow("file over 1 GiB") << "huge.dat"

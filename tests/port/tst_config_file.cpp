@@ -94,6 +94,7 @@ void TestConfigFile::readMissingFile()
     QVERIFY(!configfile::read().has_value());
     QVERIFY(!QFile::exists(configfile::fileName())); // reading never creates it
 
+#ifndef Q_OS_WIN // Windows has no named pipes in its folders
     // A named pipe with no writer is refused at once rather than waited on, and left alone. The
     // reading runs on a thread of its own: should it wait on the pipe after all, the test becomes
     // the pipe's writer after a few seconds, which lets it go, and fails.
@@ -107,6 +108,7 @@ void TestConfigFile::readMissingFile()
     QVERIFY(!reading.get().has_value());
     QVERIFY(!QFileInfo(configfile::fileName()).isFile());
     QVERIFY(QFile::remove(configfile::fileName()));
+#endif
 }
 
 void TestConfigFile::writeBytes_data()

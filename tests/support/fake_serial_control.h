@@ -43,6 +43,8 @@ protected:
             return m_present;
         });
     }
+    // The pretend machine is a Linux one wherever the tests run.
+    PortMap::Naming portNaming() const override { return PortMap::Naming::Enumerated; }
     bool openDevice(const QString &device, const LineSettings &settings,
                     OpenFailure *failure) override;
     void closeDevice() override { m_openedDevice.clear(); }

@@ -9,6 +9,70 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+
+#include <windows.h>
+
+// A Windows program (the suites under Wine) has none of these facilities: each says so, and the
+// tests that need one skip with that reason or are left out of the Windows run
+// (tests/windows/suites.cmake).
+namespace tvx::test {
+
+ScratchVolume::~ScratchVolume() = default;
+
+bool ScratchVolume::mount(const QString &, int, QString *reason)
+{
+    if (reason)
+        *reason = QStringLiteral("Windows has no mount namespaces");
+    return false;
+}
+
+bool ScratchVolume::makeReadOnly(QString *reason)
+{
+    if (reason)
+        *reason = QStringLiteral("Windows has no mount namespaces");
+    return false;
+}
+
+void ScratchVolume::unmount() {}
+
+bool FileSizeLimit::available()
+{
+    return false;
+}
+
+FileSizeLimit::FileSizeLimit(qint64) {}
+
+FileSizeLimit::~FileSizeLimit() = default;
+
+// A process cannot become another user on Windows: permissions stay those of the test's user.
+OrdinaryUser::OrdinaryUser() = default;
+
+OrdinaryUser::~OrdinaryUser() = default;
+
+bool workInUnlistableFolder(const QString &folder, bool)
+{
+    return QDir::setCurrent(folder);
+}
+
+quint64 inodeOf(const QString &path)
+{
+    // The file index is what the inode number is on Linux: kept by a write in place.
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return known ? (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow : 0;
+}
+
+} // namespace tvx::test
+
+#else
+
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -87,6 +151,11 @@ void ScratchVolume::unmount()
     m_folder.clear();
 }
 
+bool FileSizeLimit::available()
+{
+    return true;
+}
+
 FileSizeLimit::FileSizeLimit(qint64 bytes)
 {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -142,3 +211,5 @@ quint64 inodeOf(const QString &path)
 }
 
 } // namespace tvx::test
+
+#endif

@@ -29,6 +29,9 @@ private:
 // the limit fails ("File too large") instead of raising a signal. Undone on destruction.
 class FileSizeLimit {
 public:
+    // Whether this system has such a limit (Windows has none: there the object does nothing).
+    static bool available();
+
     explicit FileSizeLimit(qint64 bytes);
     ~FileSizeLimit();
     FileSizeLimit(const FileSizeLimit &) = delete;

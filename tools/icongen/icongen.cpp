@@ -5,18 +5,138 @@
 //     icongen <picture.bmp> <hicolor folder> <icon name> <size>...
 //
 // writes <hicolor folder>/<size>x<size>/apps/<icon name>.png for every size.
+//
+//     icongen --ico <picture.bmp> <file.ico> <size>...
+//
+// writes the same pictures as one Windows icon file, for the program's file and its shortcuts:
+// 32-bit pictures with their transparency, the largest (256) as PNG, as Windows keeps them.
 
 #include "info/icon_image.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QtEndian>
 
 #include <cstdio>
 
+namespace {
+
+void putWord(QByteArray &out, quint16 value)
+{
+    char bytes[2];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 2);
+}
+
+void putLong(QByteArray &out, quint32 value)
+{
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 4);
+}
+
+// One picture as an icon file holds it: a bitmap header with twice the height (colour and
+// mask), the rows bottom up in BGRA, then the mask (1 where transparent), rows of 32-bit words.
+QByteArray iconBitmap(const QImage &picture)
+{
+    const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+    const int size = image.width();
+    const int maskRow = ((size + 31) / 32) * 4;
+    QByteArray out;
+    putLong(out, 40);
+    putLong(out, quint32(size));
+    putLong(out, quint32(size * 2));
+    putWord(out, 1);
+    putWord(out, 32);
+    putLong(out, 0);
+    putLong(out, quint32(size * size * 4 + maskRow * size));
+    for (int i = 0; i < 4; ++i)
+        putLong(out, 0);
+    for (int y = size - 1; y >= 0; --y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < size; ++x)
+            putLong(out, row[x]); // ARGB32 in memory is B, G, R, A: what the file wants
+    }
+    for (int y = size - 1; y >= 0; --y) {
+        QByteArray mask(maskRow, '\0');
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < size; ++x) {
+            if (qAlpha(row[x]) == 0)
+                mask[x / 8] = char(mask.at(x / 8) | (0x80 >> (x % 8)));
+        }
+        out.append(mask);
+    }
+    return out;
+}
+
+int writeIco(const QImage &picture, const QString &path, const QList<int> &sizes)
+{
+    QList<QByteArray> images;
+    for (const int size : sizes) {
+        const QImage image = tvx::iconImage(picture, size);
+        if (size < 256) {
+            images.append(iconBitmap(image));
+            continue;
+        }
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        image.save(&png, "PNG");
+        images.append(png.data());
+    }
+    QByteArray out;
+    putWord(out, 0);
+    putWord(out, 1); // an icon
+    putWord(out, quint16(sizes.size()));
+    quint32 offset = quint32(6 + 16 * sizes.size());
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        const int size = sizes.at(i);
+        out.append(char(size >= 256 ? 0 : size)); // 0 stands for 256
+        out.append(char(size >= 256 ? 0 : size));
+        out.append('\0'); // no palette
+        out.append('\0');
+        putWord(out, 1);
+        putWord(out, 32);
+        putLong(out, quint32(images.at(i).size()));
+        putLong(out, offset);
+        offset += quint32(images.at(i).size());
+    }
+    for (const QByteArray &image : images)
+        out.append(image);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.flush()) {
+        std::fprintf(stderr, "icongen: cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (argc >= 5 && qstrcmp(argv[1], "--ico") == 0) {
+        const QImage picture(QString::fromLocal8Bit(argv[2]));
+        if (picture.isNull()) {
+            std::fprintf(stderr, "icongen: cannot read %s\n", argv[2]);
+            return 1;
+        }
+        QList<int> sizes;
+        for (int i = 4; i < argc; ++i) {
+            bool ok = false;
+            const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
+            if (!ok || size < 1 || size > 256) {
+                std::fprintf(stderr, "icongen: not an icon size: %s\n", argv[i]);
+                return 2;
+            }
+            sizes.append(size);
+        }
+        return writeIco(picture, QString::fromLocal8Bit(argv[3]), sizes);
+    }
     if (argc < 5) {
         std::fprintf(stderr, "usage: icongen <picture.bmp> <hicolor folder> <icon name> "
-                             "<size>...\n");
+                             "<size>...\n"
+                             "       icongen --ico <picture.bmp> <file.ico> <size>...\n");
         return 2;
     }
     QImage picture(QString::fromLocal8Bit(argv[1]));
