@@ -48,11 +48,6 @@ QByteArray convert(const char *bytes, qint64 size, const std::atomic<bool> *canc
     return utf8;
 }
 
-int slot(QClipboard::Mode mode)
-{
-    return int(mode);
-}
-
 } // namespace
 
 QByteArray latin1ToUtf8(const char *bytes, qint64 size)
@@ -93,8 +88,6 @@ void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint6
     reap();
     end = std::clamp<qint64>(end, 0, source.size());
     start = std::clamp<qint64>(start, 0, end);
-    const quint64 number = ++m_count;
-    m_latest[size_t(slot(mode))] = number;
     for (const std::unique_ptr<Job> &job : m_jobs) {
         if (job->mode == mode)
             job->cancelled = true;
@@ -108,7 +101,6 @@ void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint6
     clipboard->setMimeData(new QMimeData, mode);
     auto job = std::make_unique<Job>();
     job->mode = mode;
-    job->number = number;
     Job *running = job.get();
     // The thread holds its own share of the text, so that a text replaced meanwhile stays
     // readable until the conversion ends, and then is let go.
@@ -130,7 +122,7 @@ bool ClipboardWriter::converting(QClipboard::Mode mode) const
 
 void ClipboardWriter::finish(Job *job)
 {
-    if (!job->cancelled && job->number == m_latest[size_t(slot(job->mode))])
+    if (!job->cancelled)
         QGuiApplication::clipboard()->setMimeData(new ClipboardText(std::move(job->result)),
                                                   job->mode);
     job->result = QByteArray();

@@ -5,7 +5,6 @@
 #include <QMimeData>
 #include <QObject>
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -56,7 +55,7 @@ public:
 private:
     struct Job {
         QClipboard::Mode mode;
-        quint64 number;
+        // Set by a later copy to the same clipboard: the conversion stops, its result is dropped.
         std::atomic<bool> cancelled{false};
         bool seenTo = false; // the window's thread has taken the result
         QByteArray result;
@@ -65,8 +64,6 @@ private:
     void finish(Job *job);
     void reap();
 
-    std::array<quint64, 3> m_latest{}; // the number of the newest copy for each clipboard
-    quint64 m_count = 0;
     std::vector<std::unique_ptr<Job>> m_jobs;
 };
 
