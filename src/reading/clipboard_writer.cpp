@@ -85,7 +85,6 @@ ClipboardWriter::~ClipboardWriter()
 
 void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint64 start, qint64 end)
 {
-    reap();
     end = std::clamp<qint64>(end, 0, source.size());
     start = std::clamp<qint64>(start, 0, end);
     for (const std::unique_ptr<Job> &job : m_jobs) {
@@ -115,9 +114,8 @@ void ClipboardWriter::put(QClipboard::Mode mode, const QByteArray &source, qint6
 bool ClipboardWriter::converting(QClipboard::Mode mode) const
 {
     // A job stays until the window's thread has taken its result.
-    return std::any_of(m_jobs.cbegin(), m_jobs.cend(), [mode](const std::unique_ptr<Job> &job) {
-        return job->mode == mode && !job->seenTo;
-    });
+    return std::any_of(m_jobs.cbegin(), m_jobs.cend(),
+                       [mode](const std::unique_ptr<Job> &job) { return job->mode == mode; });
 }
 
 void ClipboardWriter::finish(Job *job)
@@ -125,23 +123,11 @@ void ClipboardWriter::finish(Job *job)
     if (!job->cancelled)
         QGuiApplication::clipboard()->setMimeData(new ClipboardText(std::move(job->result)),
                                                   job->mode);
-    job->result = QByteArray();
-    job->seenTo = true;
-    reap();
-}
-
-void ClipboardWriter::reap()
-{
-    // Threads that have ended and been seen to are let go.
-    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
-        Job &job = **it;
-        if (job.seenTo) {
-            job.thread.join();
-            it = m_jobs.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    // The thread's last act was to ask for this: it ends at once.
+    job->thread.join();
+    m_jobs.erase(
+        std::find_if(m_jobs.begin(), m_jobs.end(),
+                     [job](const std::unique_ptr<Job> &held) { return held.get() == job; }));
 }
 
 } // namespace tvx

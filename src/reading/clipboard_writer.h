@@ -57,12 +57,11 @@ private:
         QClipboard::Mode mode;
         // Set by a later copy to the same clipboard: the conversion stops, its result is dropped.
         std::atomic<bool> cancelled{false};
-        bool seenTo = false; // the window's thread has taken the result
         QByteArray result;
         std::thread thread;
     };
+    // Takes a finished conversion in, on the window's thread.
     void finish(Job *job);
-    void reap();
 
     std::vector<std::unique_ptr<Job>> m_jobs;
 };

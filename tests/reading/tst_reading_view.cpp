@@ -4,6 +4,7 @@
 #include "reading_area.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void pagesAsTheKeysDo_data();
     void pagesAsTheKeysDo();
     void ctrlWheelZooms();
+    void wheelScrollsRows();
     void softHyphenUnseen();
     void mouseSelects();
     void dragPastTheEdge();
@@ -328,6 +330,21 @@ void TestReadingView::ctrlWheelZooms()
     QCOMPARE(area.view.font().pointSizeF(), 1.0);
 }
 
+// A notch of the wheel moves the rows the desktop sets, down and back up.
+void TestReadingView::wheelScrollsRows()
+{
+    Area area(QSize(200, 150));
+    QByteArray text;
+    for (int i = 0; i < 100; ++i)
+        text += "reading " + QByteArray::number(i) + "\r\n";
+    area.text.replace(text);
+    const auto top = area.view.visibleRows();
+    wheel(area.view, -120, Qt::NoModifier);
+    QCOMPARE(area.view.visibleRows().front(), top[size_t(QApplication::wheelScrollLines())]);
+    wheel(area.view, 120, Qt::NoModifier);
+    QCOMPARE(area.view.visibleRows(), top);
+}
+
 // The soft hyphen takes no room and shows nothing, as in the toolkit's text box.
 void TestReadingView::softHyphenUnseen()
 {
@@ -391,7 +408,15 @@ void TestReadingView::dragPastTheEdge()
     const int row = int(area.view.visibleRows().size()) + 2;
     QTest::mouseMove(surface, QPoint(2, top + row * rowHeight + rowHeight / 2));
     QCOMPARE(area.view.selectedBytes(), text.left(row * 9));
-    QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(2, 50));
+    // Held there, the text scrolls on by itself and the selection with it; back inside, it
+    // stops.
+    QTRY_VERIFY(area.view.visibleRows().front().first > 0);
+    QTRY_VERIFY(area.view.selectedBytes().size() > row * 9);
+    QTest::mouseMove(surface, QPoint(2, 20));
+    const auto stopped = area.view.visibleRows();
+    QTest::qWait(200);
+    QCOMPARE(area.view.visibleRows(), stopped);
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(2, 20));
 }
 
 void TestReadingView::doubleClickTakes_data()
@@ -451,11 +476,16 @@ void TestReadingView::contextMenu()
         QWidget *menu = QApplication::activePopupWidget();
         for (const char *name : {"edit-copy", "select-all"})
             shown << menu->findChild<QAction *>(QLatin1String(name))->isEnabled();
+        // Copy copies.
+        if (shown.first())
+            menu->findChild<QAction *>(QStringLiteral("edit-copy"))->trigger();
         menu->close();
     });
+    QGuiApplication::clipboard()->clear();
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), QPoint(10, 10));
     QApplication::sendEvent(area.view.viewport(), &event);
     QCOMPARE(shown, enabled);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(text.left(selected)));
 }
 
 // A keyboard user sees when the reading area has the focus, however it came, also with nothing
