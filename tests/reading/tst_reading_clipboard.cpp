@@ -149,17 +149,22 @@ void TestReadingClipboard::largeCopyMadeReadyBeside()
     QVERIFY(pasted() == expected);
 }
 
-// A copy made while a larger one is still being converted stays on the clipboard.
+// A copy made while a larger one is still being converted stays on the clipboard; the primary
+// selection converted meanwhile is not disturbed.
 void TestReadingClipboard::laterCopyWins()
 {
     const QByteArray text = allBytes(32 * 1024 * 1024);
     ClipboardWriter writer;
+    writer.put(QClipboard::Selection, text, 1, text.size());
     writer.put(QClipboard::Clipboard, text, 0, text.size());
     writer.put(QClipboard::Clipboard, QByteArray("later\xb0"), 0, 6);
     QCOMPARE(pasted(), QByteArray("later\xc2\xb0"));
     QTRY_VERIFY_WITH_TIMEOUT(!writer.converting(QClipboard::Clipboard), 20000);
     QTest::qWait(50); // the finished conversion's answer comes through the event loop
     QCOMPARE(pasted(), QByteArray("later\xc2\xb0"));
+    QTRY_VERIFY_WITH_TIMEOUT(!writer.converting(QClipboard::Selection), 20000);
+    QCOMPARE(clipboard()->mimeData(QClipboard::Selection)->data(QStringLiteral("text/plain")),
+             QString::fromLatin1(text.mid(1)).toUtf8());
 }
 
 // The program ending while a large copy is converted ends the conversion with it, and nothing

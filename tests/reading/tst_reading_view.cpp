@@ -265,6 +265,8 @@ void TestReadingView::linesAsCloseAsInTheTextBox()
     const int spacing = box.cursorRect(second).top() - box.cursorRect().top();
     QVERIFY(spacing > 0);
     QCOMPARE(area.view.characterRect(12).top() - area.view.characterRect(0).top(), spacing);
+    // The text begins as far from the area's corner.
+    QCOMPARE(area.view.characterRect(0).topLeft(), box.cursorRect().topLeft());
 }
 
 void TestReadingView::pagesAsTheKeysDo_data()
