@@ -72,6 +72,7 @@ private Q_SLOTS:
     void ctrlWheelZooms();
     void wheelScrollsRows();
     void softHyphenUnseen();
+    void selectionShows();
     void mouseSelects();
     void dragPastTheEdge();
     void doubleClickTakes_data();
@@ -363,6 +364,26 @@ void TestReadingView::softHyphenUnseen()
     QCOMPARE(firstRow(with.view), firstRow(without.view));
     Area empty;
     QVERIFY(firstRow(with.view) != firstRow(empty.view));
+}
+
+// The selection is drawn over the rows it covers, to the area's edge where it goes on past a
+// row's end, also over an empty line.
+void TestReadingView::selectionShows()
+{
+    Area area;
+    area.text.replace("ab\r\n\r\ncd");
+    const auto highlighted = [&area](qint64 offset) {
+        const QRect row = area.view.characterRect(offset);
+        const QColor seen = area.view.viewport()->grab().toImage().pixelColor(
+            area.view.viewport()->width() - 10, row.center().y());
+        return seen == area.view.palette().color(QPalette::Inactive, QPalette::Highlight) ||
+               seen == area.view.palette().color(QPalette::Active, QPalette::Highlight);
+    };
+    QVERIFY(!highlighted(0) && !highlighted(4));
+    area.view.setSelection(1, 7);
+    QVERIFY(highlighted(0));
+    QVERIFY(highlighted(4));  // the empty line
+    QVERIFY(!highlighted(6)); // the last row, selected up to "c"
 }
 
 void TestReadingView::mouseSelects()
