@@ -109,7 +109,6 @@ void ReadingView::textReplaced()
     syncScrollBar();
     viewport()->update();
     announceReplaced(this, m_oldSize);
-    m_oldSize = 0;
     Q_EMIT selectionChanged();
 }
 

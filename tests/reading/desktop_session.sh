@@ -10,6 +10,12 @@ runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
 export XDG_RUNTIME_DIR=$runtime
 export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+# Under AddressSanitizer: the X keyboard library copies atom names, which X replies do not end
+# with a NUL, with strndup and their length, which is sound; strict string checks take it for an
+# overflow. Every other check stays.
+if [ -n "${ASAN_OPTIONS:-}" ]; then
+    export ASAN_OPTIONS=$ASAN_OPTIONS:strict_string_checks=0
+fi
 exec dbus-run-session -- bash -c '
     dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
         >/dev/null || { echo "accessibility bus did not start" >&2; exit 1; }

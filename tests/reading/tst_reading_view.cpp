@@ -71,7 +71,8 @@ private Q_SLOTS:
     void pagesAsTheKeysDo();
     void ctrlWheelZooms();
     void wheelScrollsRows();
-    void softHyphenUnseen();
+    void unseenCharacters_data();
+    void unseenCharacters();
     void selectionShows();
     void mouseSelects();
     void dragPastTheEdge();
@@ -348,20 +349,37 @@ void TestReadingView::wheelScrollsRows()
     QCOMPARE(area.view.visibleRows(), top);
 }
 
-// The soft hyphen takes no room and shows nothing, as in the toolkit's text box.
-void TestReadingView::softHyphenUnseen()
+void TestReadingView::unseenCharacters_data()
 {
+    QTest::addColumn<char>("byte");
+    QTest::addColumn<bool>("seen");
+    QTest::newRow("a control character") << '\x01' << false;
+    QTest::newRow("the last control character") << '\x1f' << false;
+    QTest::newRow("the blank") << ' ' << true;
+    QTest::newRow("the last of ASCII") << '~' << true;
+    QTest::newRow("DEL") << '\x7f' << false;
+    QTest::newRow("the last of the C1 controls") << '\x9f' << false;
+    QTest::newRow("the no-break space") << '\xa0' << true;
+    QTest::newRow("the soft hyphen") << '\xad' << false;
+    QTest::newRow("the degree sign") << '\xb0' << true;
+}
+
+// Control characters (other than the tab) and the soft hyphen take no room and show nothing, as
+// in the toolkit's text box; every other character takes its room.
+void TestReadingView::unseenCharacters()
+{
+    QFETCH(char, byte);
+    QFETCH(bool, seen);
     Area with;
     Area without;
-    with.text.replace("12\xad"
-                      "34");
+    with.text.replace(QByteArray("12") + byte + "34");
     without.text.replace("1234");
-    QCOMPARE(with.view.characterRect(3).left(), without.view.characterRect(2).left());
+    QCOMPARE(with.view.characterRect(3).left() != without.view.characterRect(2).left(), seen);
     const auto firstRow = [](ReadingView &view) {
         const QRect row = view.characterRect(0);
         return view.viewport()->grab().toImage().copy(row.left(), row.top(), 100, row.height());
     };
-    QCOMPARE(firstRow(with.view), firstRow(without.view));
+    QCOMPARE(firstRow(with.view) != firstRow(without.view), seen);
     Area empty;
     QVERIFY(firstRow(with.view) != firstRow(empty.view));
 }
