@@ -86,6 +86,10 @@ void TestReadingClipboard::copyIsExact()
     area.text.replace("other");
     QCOMPARE(pasted(), utf8);
     area.text.replace("ab\r\ncd\ref\n\xb5g");
+    // Ctrl+C with nothing selected leaves the clipboard as it was.
+    area.view.setSelection(2, 2);
+    QTest::keyClick(&area.view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(pasted(), utf8);
     // Ctrl+A takes all of it.
     QTest::keyClick(&area.view, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(&area.view, Qt::Key_C, Qt::ControlModifier);
