@@ -402,6 +402,9 @@ void TestReadingView::selectionShows()
     QVERIFY(highlighted(0));
     QVERIFY(highlighted(4));  // the empty line
     QVERIFY(!highlighted(6)); // the last row, selected up to "c"
+    // Ending where a row's text ends, before its line break, it stops there.
+    area.view.setSelection(0, 2);
+    QVERIFY(!highlighted(0));
 }
 
 void TestReadingView::mouseSelects()
