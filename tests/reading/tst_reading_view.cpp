@@ -69,8 +69,7 @@ private Q_SLOTS:
     void linesAsCloseAsInTheTextBox();
     void pagesAsTheKeysDo_data();
     void pagesAsTheKeysDo();
-    void ctrlWheelZooms();
-    void wheelScrollsRows();
+    void wheelScrollsAndZooms();
     void unseenCharacters_data();
     void unseenCharacters();
     void selectionShows();
@@ -307,12 +306,22 @@ void TestReadingView::pagesAsTheKeysDo()
     QCOMPARE(area.view.visibleRows(), before);
 }
 
-// Ctrl+wheel makes the text a point larger or smaller a notch; the plain wheel scrolls.
-void TestReadingView::ctrlWheelZooms()
+// The wheel scrolls by rows; Ctrl+wheel makes the text a point larger or smaller a notch.
+void TestReadingView::wheelScrollsAndZooms()
 {
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
-    Area area;
-    area.text.replace("001  23.16\r\n002  23.22\r\n");
+    Area area(QSize(200, 150));
+    QByteArray text;
+    for (int i = 0; i < 100; ++i)
+        text += "reading " + QByteArray::number(i) + "\r\n";
+    area.text.replace(text);
+    // A notch moves the rows the desktop sets, down and back up.
+    const auto top = area.view.visibleRows();
+    wheel(area.view, -120, Qt::NoModifier);
+    QCOMPARE(area.view.visibleRows().front(), top[size_t(QApplication::wheelScrollLines())]);
+    wheel(area.view, 120, Qt::NoModifier);
+    QCOMPARE(area.view.visibleRows(), top);
+    // With Ctrl, a point larger or smaller a notch, never down to nothing.
     QFont font = area.view.font();
     font.setPointSizeF(9);
     area.view.setFont(font);
@@ -323,7 +332,6 @@ void TestReadingView::ctrlWheelZooms()
     wheel(area.view, -360, Qt::ControlModifier);
     QCOMPARE(area.view.font().pointSizeF(), 7.0);
     QVERIFY(area.view.characterRect(0).height() < rowHeight);
-    // Never down to nothing.
     font.setPointSizeF(2);
     area.view.setFont(font);
     wheel(area.view, -240, Qt::ControlModifier);
@@ -332,21 +340,6 @@ void TestReadingView::ctrlWheelZooms()
     QCOMPARE(area.view.font().pointSizeF(), 1.0);
     wheel(area.view, -120, Qt::NoModifier);
     QCOMPARE(area.view.font().pointSizeF(), 1.0);
-}
-
-// A notch of the wheel moves the rows the desktop sets, down and back up.
-void TestReadingView::wheelScrollsRows()
-{
-    Area area(QSize(200, 150));
-    QByteArray text;
-    for (int i = 0; i < 100; ++i)
-        text += "reading " + QByteArray::number(i) + "\r\n";
-    area.text.replace(text);
-    const auto top = area.view.visibleRows();
-    wheel(area.view, -120, Qt::NoModifier);
-    QCOMPARE(area.view.visibleRows().front(), top[size_t(QApplication::wheelScrollLines())]);
-    wheel(area.view, 120, Qt::NoModifier);
-    QCOMPARE(area.view.visibleRows(), top);
 }
 
 void TestReadingView::unseenCharacters_data()
@@ -461,6 +454,13 @@ void TestReadingView::dragPastTheEdge()
     QTest::qWait(200);
     QCOMPARE(area.view.visibleRows(), stopped);
     QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(2, 20));
+    // Let go outside, it stops too.
+    QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(2, 20));
+    QTest::mouseMove(surface, QPoint(2, 500));
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(2, 500));
+    const auto released = area.view.visibleRows();
+    QTest::qWait(200);
+    QCOMPARE(area.view.visibleRows(), released);
 }
 
 void TestReadingView::doubleClickTakes_data()
