@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "journal/journal_folder.h"
 #include "platform/port_lock.h"
 #include "port/port_description.h"
 
@@ -12,7 +13,7 @@ namespace {
 QString helpText()
 {
     return QStringLiteral(
-        "Usage: tarvix [--help] [--version] [--ports] [FILE]\n"
+        "Usage: tarvix [--help] [--version] [--ports] [--journal] [FILE]\n"
         "\n"
         "Tarvix Conectivity captures the readings a Tarvix-1M instrument sends over a serial\n"
         "line (1200 baud, 8N1), shows them as received, and saves, opens and prints them.\n"
@@ -24,10 +25,14 @@ QString helpText()
         "variable TARVIX_COM<n> maps COM n to any device, e.g. TARVIX_COM1=/dev/ttyUSB0.\n"
         "Serial devices belong to the group dialout.\n"
         "\n"
+        "Every capture is also kept, as it arrives, in the capture journal (--journal names\n"
+        "its folder): the newest 500, as reading files that File Open opens.\n"
+        "\n"
         "Options:\n"
         "  -h, --help     Shows this text.\n"
         "  -v, --version  Shows the program's version.\n"
-        "      --ports    Lists the serial ports with their COM numbers.\n");
+        "      --ports    Lists the serial ports with their COM numbers.\n"
+        "      --journal  Names the folder of the capture journal.\n");
 }
 
 } // namespace
@@ -41,7 +46,7 @@ struct Options {
         // "-stylesheet" and the like are whole words, not bundles of one-letter options that
         // could hold an h or a v.
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({help, showVersion, listPorts});
+        parser.addOptions({help, showVersion, listPorts, journal});
     }
     QCommandLineParser parser;
     const QCommandLineOption help{
@@ -49,6 +54,7 @@ struct Options {
     const QCommandLineOption showVersion{
         QStringList{QStringLiteral("v"), QStringLiteral("version")}};
     const QCommandLineOption listPorts{QStringLiteral("ports")};
+    const QCommandLineOption journal{QStringLiteral("journal")};
 };
 
 } // namespace
@@ -79,6 +85,8 @@ std::optional<QString> commandLineAnswer(const QStringList &arguments, const QSt
         return QStringLiteral("tarvix %1\n").arg(version);
     if (parser.isSet(options.listPorts))
         return portdescription::listing(ports(), lockNote());
+    if (parser.isSet(options.journal))
+        return journalFolder() + QLatin1Char('\n');
     return std::nullopt;
 }
 

@@ -14,9 +14,9 @@ namespace tvx {
 QString systemLockNote();
 
 // What the program answers on its command line, before any window or display is needed:
-// --version (-v), --help (-h, -?) and --ports print a text on standard output and end the
-// program; --ports lists what the port numbers stand for on the machine that ports() gives,
-// and lockNote()'s word on the lock folder.
+// --version (-v), --help (-h, -?), --ports and --journal print a text on standard output and
+// end the program; --ports lists what the port numbers stand for on the machine that ports()
+// gives, and lockNote()'s word on the lock folder; --journal names the capture journal's folder.
 // Unknown options are ignored, as the program always did; nothing there is an error.
 // Returns the text to print, or nothing when the program is to start as usual.
 std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version,

@@ -24,7 +24,14 @@ void Capture::takeWaiting()
     if (!running())
         return;
     if (const std::optional<QByteArray> rest = m_comm.input())
-        m_text.append(*rest);
+        receive(*rest);
+}
+
+void Capture::receive(const QByteArray &bytes)
+{
+    m_text.append(bytes);
+    if (!bytes.isEmpty())
+        Q_EMIT received(bytes);
 }
 
 void Capture::Comm1_OnComm()
@@ -48,9 +55,22 @@ void Capture::stop()
         finish();
 }
 
+void Capture::abandon()
+{
+    if (!running())
+        return;
+    m_passTimer.stop();
+    m_flashTimer.stop();
+    if (const std::optional<QByteArray> rest = m_comm.input())
+        receive(*rest);
+    m_text.setReceiving(false);
+    Q_EMIT finished();
+}
+
 void Capture::capture()
 {
     m_text.setReceiving(true);
+    Q_EMIT began();
     m_comm.setInputLen(0);
     m_comm.setRThreshold(0);
     m_view.setReadingAreaVisible(false);
@@ -76,7 +96,7 @@ void Capture::pass()
     // The device went away: what it sent before is still here, the rest never comes.
     if (!m_comm.portOpen()) {
         if (const std::optional<QByteArray> rest = m_comm.input())
-            m_text.append(*rest);
+            receive(*rest);
         fail();
         return;
     }
@@ -87,7 +107,7 @@ void Capture::pass()
             fail();
             return;
         }
-        m_text.append(*block);
+        receive(*block);
     }
     ++m_counter;
     Q_EMIT polled();
@@ -100,7 +120,7 @@ void Capture::finish()
         fail();
         return;
     }
-    m_text.append(*rest);
+    receive(*rest);
     m_flashTimer.stop();
     m_view.setNoticeVisible(false);
     // Nothing can arrive between the read above and this one (the port only fills while the

@@ -44,8 +44,15 @@ public:
     // Ends a running capture now, as if the line had fallen quiet: what waits is appended and
     // finished() follows. For a program told to end, which keeps what has arrived.
     void stop();
+    // The program ends in the middle of a capture: what waits is taken in (received() still
+    // tells it) and finished() follows, with nothing shown and no beep.
+    void abandon();
 
 Q_SIGNALS:
+    // A capture began: the reading text was emptied for it.
+    void began();
+    // Bytes received, just appended to the reading text.
+    void received(const QByteArray &bytes);
     // The capture ended, normally or through the error path.
     void finished();
     // One poll of the port was made. Lets a test count polls instead of timing them.
@@ -53,6 +60,7 @@ Q_SIGNALS:
 
 private:
     void capture();
+    void receive(const QByteArray &bytes);
     void takeWaiting();
     void pass();
     void finish();

@@ -3,6 +3,8 @@
 #include "reading/reading_view.h"
 #include "files/reading_file.h"
 #include "files/reading_file_load.h"
+#include "journal/capture_journal.h"
+#include "journal/journal_folder.h"
 #include "platform/printer.h"
 #include "platform/serial_port.h"
 #include "platform/windows.h"
@@ -35,6 +37,8 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     m_ui->txtreading->setReadingText(&m_text);
     m_capture = std::make_unique<Capture>(*m_comm, m_text, static_cast<CaptureView &>(*this));
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
+    m_journal = std::make_unique<CaptureJournal>(journalFolder());
+    m_journal->follow(*m_capture, m_text);
     resize(sizeHint());
     // The frame fits the layout: exactly as wide, and at least as tall (the layout sees to
     // that). A taller window gives the reading area more lines; every other control keeps its
@@ -65,7 +69,12 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_portRecovery.get(), &PortRecovery::reopened, this, tell);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Exit in the middle of a capture ends it at once, as always; what arrived is in the
+    // journal all the same.
+    m_capture->abandon();
+}
 
 SerialControl &MainWindow::comm() const
 {
@@ -175,7 +184,7 @@ void MainWindow::mnuopen_Click()
 void MainWindow::mnusave_Click()
 {
     m_saveWindow.show([this] {
-        auto *window = new SaveWindow(m_text, this);
+        auto *window = new SaveWindow(m_text, m_journal.get(), this);
         connect(window, &SaveWindow::mainWindowWanted, this, &MainWindow::showMain);
         return window;
     });

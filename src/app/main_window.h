@@ -20,6 +20,7 @@ class main;
 
 namespace tvx {
 
+class CaptureJournal;
 class PortLink;
 class PortRecovery;
 class ReadingFileLoad;
@@ -41,6 +42,7 @@ public:
     PortLink &portLink() const;
     ReadingText &readingText() { return m_text; }
     bool capturing() const { return m_capture->running(); }
+    CaptureJournal &journal() const { return *m_journal; }
     PortSelectionWindow *portSelectionWindow() const { return m_portWindow.window(); }
     OpenWindow *openWindow() const { return m_openWindow.window(); }
     SaveWindow *saveWindow() const { return m_saveWindow.window(); }
@@ -88,6 +90,7 @@ private:
     std::unique_ptr<PortRecovery> m_portRecovery;
     ReadingText m_text;
     std::unique_ptr<Capture> m_capture;
+    std::unique_ptr<CaptureJournal> m_journal;
     bool m_startupFailed = false;
     // Between the reading area's bottom and the surface's, whatever the window's height.
     int m_readingMargin = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 namespace tvx::readingfile {
@@ -13,8 +14,16 @@ constexpr qint64 MaxLoadSize = 1024 * 1024 * 1024;
 // The file's content for a reading text: every byte of the text, then CR LF; nothing else.
 QByteArray format(const QByteArray &text);
 
-// Writes the reading file, replacing any file of that name as a whole or not at all.
-bool save(const QString &path, const QByteArray &text, QString *reason = nullptr);
+// Writes the reading file, replacing any file of that name as a whole or not at all. noRoom
+// tells whether it failed only for lack of room (a full disk or quota).
+bool save(const QString &path, const QByteArray &text, QString *reason = nullptr,
+          bool *noRoom = nullptr);
+
+// The name of a capture kept as a file of its own: readings-YYYYMMDD-HHMMSS.dat by its start
+// time, the second and later candidates for the same second with -2, -3, ... before .dat.
+QString captureName(const QDateTime &startedAt, int attempt = 1);
+// Candidates offered for one second before giving up: "-2" to "-1000".
+constexpr int CaptureNameAttempts = 1000;
 
 // Reads the whole file, byte for byte, into text; on failure text is left as it was.
 bool load(const QString &path, QByteArray *text, QString *reason = nullptr);

@@ -3,14 +3,16 @@
 #include "app/reading_text.h"
 #include "browsing.h"
 #include "join_path.h"
+#include "journal/capture_journal.h"
 #include "platform/windows.h"
 #include "reading_file.h"
 #include "ui_save_window.h"
 
 namespace tvx {
 
-SaveWindow::SaveWindow(ReadingText &text, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::frmsave>()), m_text(text)
+SaveWindow::SaveWindow(ReadingText &text, const CaptureJournal *journal, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::frmsave>()), m_text(text),
+      m_journal(journal)
 {
     m_ui->setupUi(this);
     connect(m_ui->Drive1, &DriveList::changed, this, &SaveWindow::Drive1_Change);
@@ -63,13 +65,19 @@ void SaveWindow::cmdsaveok_Click()
     const QString path = targetPath();
     QString reason;
     bool saved = false;
+    bool noRoom = false;
     if (m_ui->txtfilename->text().isEmpty())
         reason = QStringLiteral("no file name was given");
     else
-        saved = readingfile::save(path, m_text.bytes(), &reason);
+        saved = readingfile::save(path, m_text.bytes(), &reason, &noRoom);
     if (!saved) {
-        messageBox(this,
-                   QStringLiteral("The readings could not be saved as %1: %2").arg(path, reason));
+        QString message =
+            QStringLiteral("The readings could not be saved as %1: %2").arg(path, reason);
+        const QString journalFile = m_journal ? m_journal->readingTextFile() : QString();
+        if (noRoom && !journalFile.isEmpty())
+            message +=
+                QStringLiteral("\nThe capture is also kept in the journal: %1").arg(journalFile);
+        messageBox(this, message);
         return;
     }
     close();

@@ -44,6 +44,12 @@ bool fail(QString *reason, const QString &why)
     return false;
 }
 
+// A full disk or quota: room may come later.
+bool lacksRoom(int error)
+{
+    return error == ENOSPC || error == EDQUOT;
+}
+
 class Descriptor {
 public:
     explicit Descriptor(int fd = -1) : m_fd(fd) {}
@@ -351,7 +357,7 @@ int replace(const Plan &plan, const QByteArray &bytes)
 
 // The old file written over: the space the new content needs is reserved first, so that a full
 // disk is found while the old content is still whole.
-bool writeInPlace(const Plan &plan, const QByteArray &bytes, QString *reason)
+bool writeInPlace(const Plan &plan, const QByteArray &bytes, QString *reason, bool *noRoom)
 {
     Descriptor file(::openat(plan.folder.get(), plan.target.name.constData(),
                              O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
@@ -368,6 +374,7 @@ bool writeInPlace(const Plan &plan, const QByteArray &bytes, QString *reason)
         else if (error != EOPNOTSUPP && error != ENOSYS && error != EINVAL) {
             // What was reserved before the disk filled goes again; the old content is whole.
             [[maybe_unused]] const int restored = ::ftruncate(file.get(), status.st_size);
+            *noRoom = lacksRoom(error);
             return fail(reason, systemWords(error));
         }
     }
@@ -376,6 +383,7 @@ bool writeInPlace(const Plan &plan, const QByteArray &bytes, QString *reason)
         ::fdatasync(file.get()) != 0) {
         if (error == 0)
             error = errno;
+        *noRoom = lacksRoom(error);
         return fail(
             reason,
             reserved
@@ -441,8 +449,13 @@ int createNamed(int folder, const QByteArray &bytes, const std::function<QByteAr
 
 } // namespace
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason)
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason,
+                         bool *noRoom)
 {
+    bool lacking = false;
+    if (!noRoom)
+        noRoom = &lacking;
+    *noRoom = false;
     Plan plan;
     if (!planWrite(path, &plan))
         return fail(reason, plan.problem);
@@ -451,6 +464,7 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
         const int error = createNamed(
             plan.folder.get(), bytes,
             [&](int attempt) { return attempt == 1 ? plan.target.name : QByteArray(); }, &named);
+        *noRoom = lacksRoom(error);
         return error == 0 || fail(reason, systemWords(error));
     }
     if (plan.way == Way::Replace) {
@@ -462,10 +476,12 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
         const bool fileWritable =
             plan.target.exists &&
             ::faccessat(plan.folder.get(), plan.target.name.constData(), W_OK, AT_EACCESS) == 0;
-        if (!isRefusal(error) || !fileWritable)
+        if (!isRefusal(error) || !fileWritable) {
+            *noRoom = lacksRoom(error);
             return fail(reason, systemWords(error));
+        }
     }
-    return writeInPlace(plan, bytes, reason);
+    return writeInPlace(plan, bytes, reason, noRoom);
 }
 
 QString writeProblem(const QString &path)
@@ -514,6 +530,7 @@ NewFile writeNewFile(const QString &folderPath, const std::function<QString(int)
         result.path = folderPath + QLatin1Char('/') + name(named);
     result.written = error == 0;
     result.allTaken = error == EEXIST;
+    result.noRoom = lacksRoom(error);
     if (error != 0 && error != EEXIST)
         result.reason = systemWords(error);
     return result;

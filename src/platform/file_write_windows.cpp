@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <windows.h>
+
 namespace tvx {
 
 namespace {
@@ -28,10 +30,28 @@ bool isOtherThanRegularFile(const QString &path)
 
 const QString NotRegularFile = QStringLiteral("not a regular file");
 
+// Whether the toolkit's account of a failure is the system's "disk full" (it keeps only the
+// words): room may come later.
+bool lacksRoom(const QString &error)
+{
+    return error == qt_error_string(ERROR_DISK_FULL) ||
+           error == qt_error_string(ERROR_HANDLE_DISK_FULL);
+}
+
+bool failWith(QString *reason, bool *noRoom, const QString &why)
+{
+    if (noRoom)
+        *noRoom = lacksRoom(why);
+    return fail(reason, why);
+}
+
 } // namespace
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason)
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason,
+                         bool *noRoom)
 {
+    if (noRoom)
+        *noRoom = false;
     // Renaming over a folder, a pipe or a device would destroy it (as root even /dev/null), and
     // writing into one would block or send the reading somewhere it is not kept.
     if (isOtherThanRegularFile(path))
@@ -43,29 +63,22 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     file.setDirectWriteFallback(true);
     // Unbuffered, so that a short write (disk full) shows in write() itself: with buffering
     // the failure would only surface in the final flush, which commit() does not report.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failWith(reason, noRoom, file.errorString());
     // A write that stops part of the way (disk full) reports no error of its own; asking for
     // the rest again brings the system's reason.
     for (qint64 written = 0; written < bytes.size();) {
         const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
         if (n <= 0) {
-            if (reason)
-                *reason = file.errorString();
+            const QString why = file.errorString();
             file.cancelWriting();
-            return false;
+            return failWith(reason, noRoom, why);
         }
         written += n;
     }
     const QString error = file.errorString();
-    if (!file.commit()) {
-        if (reason)
-            *reason = file.errorString().isEmpty() ? error : file.errorString();
-        return false;
-    }
+    if (!file.commit())
+        return failWith(reason, noRoom, file.errorString().isEmpty() ? error : file.errorString());
     return true;
 }
 
@@ -107,11 +120,12 @@ NewFile writeNewFile(const QString &folder, const std::function<QString(int)> &n
                 continue;
             result.path = path;
             result.reason = claim.errorString();
+            result.noRoom = lacksRoom(result.reason);
             return result;
         }
         claim.close();
         result.path = path;
-        if (!writeFileAtomically(path, bytes, &result.reason)) {
+        if (!writeFileAtomically(path, bytes, &result.reason, &result.noRoom)) {
             claim.remove();
             return result;
         }

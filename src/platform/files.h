@@ -37,8 +37,10 @@ extern const QString NotSystemName;
 // part of the way says that the old file is now incomplete. A symbolic link stays a link: the
 // file it names is written. Something in the file's place that is not a regular file (a folder,
 // a named pipe, a device, a socket) is neither replaced nor opened. On failure returns false
-// and, when reason is given, the explanation.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
+// and, when reason is given, the explanation; noRoom tells whether it failed only for lack of
+// room (a full disk, a quota), which time may cure.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *reason = nullptr,
+                         bool *noRoom = nullptr);
 
 // Why writeFileAtomically() could not write path, as far as looking tells (nothing is opened
 // or created): a loop of links, a name too long, something that is not a regular file in its
@@ -55,6 +57,7 @@ QString folderWriteProblem(const QString &folder, qsizetype nameLength = 0);
 struct NewFile {
     bool written = false;
     bool allTaken = false; // every name offered was taken
+    bool noRoom = false;   // the disk or the user's quota is full
     QString path;          // the file written, or the one the failure is about
     QString reason;
 };
@@ -64,6 +67,36 @@ struct NewFile {
 // is ever replaced, not even one that appears meanwhile; a failure leaves nothing behind.
 NewFile writeNewFile(const QString &folder, const std::function<QString(int)> &nameFor,
                      int attempts, const QByteArray &bytes);
+
+// A file written as it grows (the capture journal): created under the first free name of a
+// folder, never over an existing file or through a link; the bytes appended go straight to the
+// system, so a program killed afterwards leaves them in the file, and flush() puts them on the
+// disk, so that a power cut leaves them too.
+class GrowingFile {
+public:
+    // Makes the file under the first of nameFor(1) ... nameFor(attempts) that is free. False
+    // with the reason when the folder takes no new file or every name is taken.
+    bool create(const QString &folder, const std::function<QString(int)> &nameFor, int attempts,
+                QString *reason = nullptr);
+    bool append(const QByteArray &bytes, QString *reason = nullptr);
+    // Waits until what was appended is on the disk.
+    bool flush(QString *reason = nullptr);
+    void close() { m_file.close(); }
+    bool isOpen() const { return m_file.isOpen(); }
+    QString path() const { return m_file.fileName(); }
+
+private:
+    QFile m_file;
+};
+
+// What tells the file at path, as it is now, from another one put under its name later and from
+// itself once changed: its device, inode, size and change time (on Windows its volume, file
+// index, size and last write). Links are not followed; empty when nothing is there.
+QByteArray fileIdentity(const QString &path);
+
+// Makes folder with the folders missing on its way, each new one open to its user alone (a
+// user's readings are nobody else's). True when it exists as a folder afterwards.
+bool makePrivateFolder(const QString &folder, QString *reason = nullptr);
 
 // Reads the whole regular file at path into bytes. A file longer than maxSize is refused
 // before anything is read; on failure bytes is left as it was and reason says why.

@@ -8,7 +8,7 @@
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix> (an installed
 # /usr/bin/tarvix, for example). TARVIX_E2E_WM=xfwm4 runs the case under that window manager.
 # Cases: command-line, start-up, capture-files, print, port-back, signals, ports, port-cancel,
-# open-argument. Exit status 0 passed, 1 failed, 77
+# open-argument, journal. Exit status 0 passed, 1 failed, 77
 # skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
 set -euo pipefail
 
@@ -461,6 +461,97 @@ case_port_cancel()
     exit_program "$main"
 }
 
+# The capture journal's files, newest last.
+journal_files()
+{
+    find "$session_work/state/tarvix/captures" -name 'readings-*.dat' -printf '%T@ %p\n' \
+        2>/dev/null | sort -n | cut -d' ' -f2-
+}
+
+# bytes_sent: what the simulator has written so far, its device's name on standard output
+# included (the kernel counts every byte a process writes).
+bytes_sent()
+{
+    awk '/^wchar:/ { print $2 }' "/proc/$session_sim_pid/io"
+}
+
+# is_prefix <file> <of file> <what>: the file's bytes are the start of the other's.
+is_prefix()
+{
+    cmp -s -n "$(stat -c %s "$1")" "$1" "$2" ||
+        fail "$3: $1 is not the start of what was sent: $(cmp "$1" "$2" 2>&1 | head -n 1)"
+}
+
+# Every capture goes to the journal as it arrives: a program killed in the middle of a
+# transmission leaves on disk all that arrived more than a second before; Exit during a capture
+# and after one leaves the capture as a reading file, which File Open opens byte for byte.
+case_journal()
+{
+    local run="$session_work/run" sent="$session_work/sent.txt" sent_before file size header
+    write_readings 100 "journal-$$" >"$sent"
+    write_com1_cfg "$run/tvx.cfg"
+
+    # Killed: what the simulator had sent two seconds before is in the journal file.
+    start_sim --file "$sent" --delay 1000
+    header=$(($(bytes_sent)))
+    start_program
+    main=$(wait_window "$main_title")
+    poll 30 "a capture to start" reading_area_hidden "$main"
+    sleep 3
+    sent_before=$(($(bytes_sent) - header))
+    sleep 2
+    reading_area_hidden "$main" || fail "the transmission ended before the program was killed"
+    kill -s KILL "$session_program_pid"
+    wait_program_end
+    file=$(journal_files | tail -n 1)
+    [ -n "$file" ] || fail "the killed program left no journal file"
+    size=$(stat -c %s "$file")
+    echo "killed: $size bytes in $file; $sent_before bytes sent 2 s before the kill"
+    ((size >= sent_before)) || fail "the journal holds $size bytes; $sent_before were sent 2 s earlier"
+    is_prefix "$file" "$sent" "the journal of the killed program"
+    kill "$session_sim_pid"
+    wait "$session_sim_pid" 2>/dev/null || true
+
+    # Exit in the middle of a capture: what arrived, then CR LF.
+    start_sim --file "$sent" --delay 1000
+    header=$(($(bytes_sent)))
+    start_program
+    main=$(wait_window "$main_title")
+    poll 30 "a capture to start" reading_area_hidden "$main"
+    sleep 2
+    sent_before=$(($(bytes_sent) - header))
+    exit_program "$main"
+    file=$(journal_files | tail -n 1)
+    [ "$(journal_files | wc -l)" = 2 ] || fail "Exit during a capture left no journal file of its own"
+    size=$(stat -c %s "$file")
+    ((size >= sent_before + 2)) || fail "Exit left $size bytes; $sent_before had been sent before"
+    [ "$(tail -c 2 "$file" | od -An -tx1 | tr -d ' ')" = 0d0a ] ||
+        fail "the journal file of a capture ended by Exit does not end with CR LF"
+    head -c $((size - 2)) "$file" >"$session_work/exit-journal.txt"
+    is_prefix "$session_work/exit-journal.txt" "$sent" "the journal after Exit"
+    kill "$session_sim_pid"
+    wait "$session_sim_pid" 2>/dev/null || true
+
+    # Exit after a whole capture: the journal file is the reading file a save writes, and File
+    # Open shows it so.
+    write_readings 10 "whole-$$" >"$sent"
+    start_sim --file "$sent" --delay 1000
+    start_program
+    main=$(wait_window "$main_title")
+    wait_capture "$main" 60
+    file=$(journal_files | tail -n 1)
+    { cat "$sent"; printf '\r\n'; } >"$session_work/expected.dat"
+    same_bytes "$session_work/expected.dat" "$file" "the journal of a whole capture"
+    open_file "$main" "$file"
+    save_as "$main" opened.dat
+    { cat "$sent"; printf '\r\n\r\n'; } >"$session_work/expected-opened.dat"
+    same_bytes "$session_work/expected-opened.dat" "$run/opened.dat" "the journal file opened"
+    exit_program "$main"
+    [ "$(journal_files | wc -l)" = 3 ] || fail "the journal does not hold the three captures"
+    ! grep -q 'journal' "$session_work/tarvix.err" ||
+        fail "standard error: $(cat "$session_work/tarvix.err")"
+}
+
 require Xvfb xdotool xdpyinfo import
 [ "${TARVIX_E2E_WM:-}" != xfwm4 ] || require xfwm4 xfconf-query dbus-daemon dbus-send wmctrl
 session_start "$program" "$sim"
@@ -474,6 +565,7 @@ signals) case_signals ;;
 ports) case_ports ;;
 port-cancel) case_port_cancel ;;
 open-argument) case_open_argument ;;
+journal) case_journal ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -201,7 +201,8 @@ start_program()
     (
         cd "$session_work/run" || exit
         exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$session_work/runtime" \
-            TARVIX_COM1="$sim_device" "$session_program" "$@"
+            XDG_STATE_HOME="$session_work/state" TARVIX_COM1="$sim_device" \
+            "$session_program" "$@"
     ) >"$session_work/tarvix.out" 2>"$session_work/tarvix.err" &
     session_program_pid=$!
 }

@@ -1,6 +1,6 @@
-// The program's command line: --version, --help and --ports are answered, unknown options are
-// ignored, whatever else a desktop or a user puts there, and the first other word names a reading
-// file to open.
+// The program's command line: --version, --help, --ports and --journal are answered, unknown
+// options are ignored, whatever else a desktop or a user puts there, and the first other word names
+// a reading file to open.
 
 #include "command_line.h"
 
@@ -36,6 +36,7 @@ Request requestOf(const QStringList &arguments)
 class TestCommandLine : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_STATE_HOME", "/srv/state"); }
     void request_data();
     void request();
     void helpStatesTheLineSettings();
@@ -76,6 +77,10 @@ void TestCommandLine::request_data()
     QTest::newRow("-ports as Qt spells options") << list("-ports") << ports;
     QTest::newRow("help wins over ports") << list("--ports --help") << help;
     QTest::newRow("version wins over ports") << list("--ports -v") << version;
+    const Request journal = QStringLiteral("/srv/state/tarvix/captures\n");
+    QTest::newRow("--journal") << list("--journal") << journal;
+    QTest::newRow("ports win over journal") << list("--journal --ports") << ports;
+    QTest::newRow("help wins over journal") << list("--journal -h") << help;
 }
 
 void TestCommandLine::request()

@@ -3,6 +3,7 @@
 #include "files/drive_list.h"
 #include "files/folder_list.h"
 #include "files/save_window.h"
+#include "journal/capture_journal.h"
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 #include "support/system_fixtures.h"
@@ -53,6 +54,7 @@ private Q_SLOTS:
     void failedSaveKeepsEverything();
     void readOnlyFolderKeepsTheOldFile_data();
     void readOnlyFolderKeepsTheOldFile();
+    void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
     void onlyTheFileWritableIsWrittenInPlace();
     void unlistableWorkingFolder_data();
@@ -83,6 +85,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_previousDirectory;
     ReadingText m_text;
+    std::unique_ptr<CaptureJournal> m_journal;
     WindowSlot<SaveWindow> m_slot;
     std::unique_ptr<QSignalSpy> m_mainWanted;
 };
@@ -106,13 +109,14 @@ void SaveWindowTest::cleanup()
     if (m_slot.window())
         delete m_slot.window();
     m_mainWanted.reset();
+    m_journal.reset();
     QDir::setCurrent(m_previousDirectory);
     m_dir.reset();
 }
 
 SaveWindow *SaveWindowTest::showWindow()
 {
-    SaveWindow *window = m_slot.show([this] { return new SaveWindow(m_text); });
+    SaveWindow *window = m_slot.show([this] { return new SaveWindow(m_text, m_journal.get()); });
     m_mainWanted = std::make_unique<QSignalSpy>(window, &SaveWindow::mainWindowWanted);
     return window;
 }
@@ -384,6 +388,15 @@ void SaveWindowTest::readOnlyFolderKeepsTheOldFile()
     QCOMPARE(m_text.bytes(), QByteArray("abc"));
 }
 
+// A full disk keeps the reading in the window and the old file whole; when the reading shown
+// is a capture the journal holds, the message says where it is.
+void SaveWindowTest::fullDiskKeepsTheOldFile_data()
+{
+    QTest::addColumn<bool>("captured");
+    QTest::newRow("a capture in the journal") << true;
+    QTest::newRow("a file loaded") << false;
+}
+
 void SaveWindowTest::fullDiskKeepsTheOldFile()
 {
     const QString folder = native(QStringLiteral("data"));
@@ -401,6 +414,12 @@ void SaveWindowTest::fullDiskKeepsTheOldFile()
     for (int i = 0; large.size() < 200 * 1024; ++i)
         large += QByteArray::number(i) + " 20.5\r\n";
     m_text.replace(large);
+    QFETCH(bool, captured);
+    m_journal = std::make_unique<CaptureJournal>(
+        m_dir->filePath(QStringLiteral("journal")), [] { return qint64(0); },
+        [](const QString &) {});
+    if (captured)
+        m_journal->began(QDateTime(QDate(2026, 3, 7), QTime(15, 4, 9)));
 
     showWindow();
     QVERIFY(test::doubleClick(folders(), QStringLiteral("data")));
@@ -416,6 +435,12 @@ void SaveWindowTest::fullDiskKeepsTheOldFile()
     QVERIFY2(message.contains(mounted ? QStringLiteral("No space left on device")
                                       : QStringLiteral("File too large")),
              qPrintable(message));
+    // Only a full disk names the journal: a file too large for the user's limit is no lack of
+    // room that the journal's own folder would share.
+    const QString journalLine =
+        QStringLiteral("\nThe capture is also kept in the journal: %1")
+            .arg(native(QStringLiteral("journal/readings-20260307-150409.dat")));
+    QCOMPARE(message.endsWith(journalLine), mounted && captured);
     QCOMPARE(fileContent(folder + QStringLiteral("/old.dat")), QByteArray("old\r\n"));
     QCOMPARE(entries(folder), QStringList(QStringLiteral("old.dat")));
     QCOMPARE(m_text.bytes(), large);

@@ -28,6 +28,7 @@ set(TVX_SUITE_LABELS
   tst_capture_service pty
   tst_capture_output unix
   tst_capture_run unix
+  tst_capture_journal unix
   tst_file_lists unix
   tst_reading_file unix
   tst_file_write unix
