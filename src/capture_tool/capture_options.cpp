@@ -45,10 +45,15 @@ QString helpText()
         "environment variable TARVIX_COM<n> maps it to another device, e.g.\n"
         "TARVIX_COM1=/dev/ttyUSB0. Serial devices belong to the group dialout.\n"
         "\n"
+        "A capture that finds the disk full waits for room, tried again every second,\n"
+        "while the captures go on; what still waits when the program ends is kept in\n"
+        "the journal folder and named on standard error.\n"
+        "\n"
         "Exit status: 0 all captures written (also when interrupted between captures),\n"
         "1 usage error, 2 the port did not open, 3 --wait ran out with nothing received,\n"
         "4 the device was lost or the program interrupted in the middle of a capture\n"
-        "(what arrived is written), 5 a file could not be written.\n");
+        "(what arrived is written), 5 a capture could not be written where asked (or\n"
+        "standard output took no more).\n");
 }
 
 QString usageError(const QString &problem)

@@ -12,10 +12,11 @@ namespace tvx {
 
 namespace {
 
-CaptureOutput::Result failed(const QString &reason)
+CaptureOutput::Result failed(const QString &reason, bool noRoom = false)
 {
     CaptureOutput::Result result;
     result.reason = reason;
+    result.noRoom = noRoom;
     return result;
 }
 
@@ -28,13 +29,6 @@ CaptureOutput::Result written(const QString &where)
 }
 
 } // namespace
-
-QString CaptureOutput::readingFileName(const QDateTime &startedAt, int attempt)
-{
-    const QString stamp = startedAt.toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    return attempt <= 1 ? QStringLiteral("readings-%1.dat").arg(stamp)
-                        : QStringLiteral("readings-%1-%2.dat").arg(stamp).arg(attempt);
-}
 
 bool CaptureOutput::check(QString *reason) const
 {
@@ -77,8 +71,9 @@ CaptureOutput::Result CaptureOutput::write(const QByteArray &bytes, const QDateT
 CaptureOutput::Result CaptureOutput::writeFile(const QByteArray &bytes) const
 {
     QString reason;
-    if (!readingfile::save(m_path, bytes, &reason))
-        return failed(QStringLiteral("cannot write %1: %2").arg(m_path, reason));
+    bool noRoom = false;
+    if (!readingfile::save(m_path, bytes, &reason, &noRoom))
+        return failed(QStringLiteral("cannot write %1: %2").arg(m_path, reason), noRoom);
     return written(m_path);
 }
 
@@ -97,7 +92,7 @@ CaptureOutput::Result CaptureOutput::writeNewFile(const QByteArray &bytes,
                           .arg(MaxAttempts - 1));
     const QString path = QDir::cleanPath(file.path);
     if (!file.written)
-        return failed(QStringLiteral("cannot write %1: %2").arg(path, file.reason));
+        return failed(QStringLiteral("cannot write %1: %2").arg(path, file.reason), file.noRoom);
     return written(path);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture_options.h"
+#include "files/reading_file.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -14,26 +15,34 @@ namespace tvx {
 class CaptureOutput {
 public:
     // Second names for a start time that is taken already: "-2" to "-1000".
-    static constexpr int MaxAttempts = 1000;
+    static constexpr int MaxAttempts = readingfile::CaptureNameAttempts;
 
     struct Result {
         bool written = false;
-        QString where;  // the file written, as the user named it, or "standard output"
-        QString reason; // why it failed, naming the file
+        bool noRoom = false; // only room was missing (a full disk, a quota): it may be later
+        QString where;       // the file written, as the user named it, or "standard output"
+        QString reason;      // why it failed, naming the file
     };
 
     CaptureOutput(OutputKind kind, const QString &path) : m_kind(kind), m_path(path) {}
+    virtual ~CaptureOutput() = default;
+
+    OutputKind kind() const { return m_kind; }
+    // The folder or the file, as the user named it.
+    QString path() const { return m_path; }
 
     // Whether captures can go there at all, asked before the port opens: a mistyped folder
-    // should not cost a transmission.
+    // should not cost a transmission. A full disk passes: a capture waits for room there.
     bool check(QString *reason) const;
 
     // Writes one capture that began at startedAt.
-    Result write(const QByteArray &bytes, const QDateTime &startedAt);
+    virtual Result write(const QByteArray &bytes, const QDateTime &startedAt);
 
-    // The name of a capture in a folder: readings-YYYYMMDD-HHMMSS.dat by its start time, the
-    // second and later candidates for the same second with -2, -3, ... before .dat.
-    static QString readingFileName(const QDateTime &startedAt, int attempt = 1);
+    // The name of a capture in a folder, by its start time.
+    static QString readingFileName(const QDateTime &startedAt, int attempt = 1)
+    {
+        return readingfile::captureName(startedAt, attempt);
+    }
 
 private:
     Result writeFile(const QByteArray &bytes) const;

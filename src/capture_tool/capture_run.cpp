@@ -1,6 +1,7 @@
 #include "capture_run.h"
 
 #include "capture_output.h"
+#include "journal/journal_folder.h"
 #include "platform/serial_port.h"
 #include "port/config_file.h"
 #include "status_line.h"
@@ -13,8 +14,15 @@ namespace tvx {
 CaptureRun::CaptureRun(SerialControl &comm, const CaptureOptions &options, CaptureOutput &output,
                        StatusLine &status, QObject *parent)
     : QObject(parent), m_comm(comm), m_options(options), m_output(output), m_line(status),
-      m_link(comm), m_capture(comm, m_text, static_cast<CaptureView &>(*this))
+      m_link(comm), m_capture(comm, m_text, static_cast<CaptureView &>(*this)),
+      m_writes(output, status, journalFolder(),
+               [this](const TakenReading &reading, const QString &where, bool asked) {
+                   readingDone(reading, where, asked);
+               })
 {
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &CaptureRun::retryWrites);
+    m_retry = [this](int ms) { m_retryTimer.start(ms); };
     m_waitTimer.setSingleShot(true);
     m_waitTimer.setTimerType(Qt::PreciseTimer); // "--wait 1" never gives up before a second
     connect(&m_waitTimer, &QTimer::timeout, this, &CaptureRun::waitRanOut);
@@ -90,7 +98,7 @@ void CaptureRun::interrupt()
     if (m_over)
         return;
     if (!m_capture.running()) {
-        end(AllWritten);
+        endWithWaiting(AllWritten);
         return;
     }
     m_interrupted = true;
@@ -108,8 +116,8 @@ QString CaptureRun::prefix() const
     if (m_options.count == 1)
         return QString();
     if (m_options.count == 0)
-        return QStringLiteral("[%1] ").arg(m_written + 1);
-    return QStringLiteral("[%1/%2] ").arg(m_written + 1).arg(m_options.count);
+        return QStringLiteral("[%1] ").arg(m_taken + 1);
+    return QStringLiteral("[%1/%2] ").arg(m_taken + 1).arg(m_options.count);
 }
 
 // The bytes received so far: those the capture took, and those still waiting for it.
@@ -123,9 +131,14 @@ QString CaptureRun::bytesAndTime()
 
 void CaptureRun::waitForTransmission()
 {
-    m_line.show(prefix() + where() + QStringLiteral(": waiting for a transmission"));
+    showWaiting();
     if (m_options.waitMs > 0)
         m_waitTimer.start(m_options.waitMs);
+}
+
+void CaptureRun::showWaiting()
+{
+    m_line.show(prefix() + where() + QStringLiteral(": waiting for a transmission"));
 }
 
 void CaptureRun::setReadingAreaVisible(bool visible)
@@ -160,31 +173,90 @@ void CaptureRun::captureEnded()
     if (m_over)
         return;
     const bool lost = !m_comm.portOpen();
-    const QString done = prefix() + where() + QStringLiteral(": ") + bytesAndTime();
-    const CaptureOutput::Result result = m_output.write(m_text.bytes(), m_startedAt);
-    if (!result.written) {
-        m_line.error(result.reason);
-        end(WriteFailed);
+    TakenReading reading{m_text.bytes(), m_startedAt,
+                         prefix() + where() + QStringLiteral(": ") + bytesAndTime(), QString()};
+    if (lost || m_interrupted)
+        reading.cut = lost ? QStringLiteral("the device was lost") : QStringLiteral("interrupted");
+    const bool cut = !reading.cut.isEmpty();
+    ++m_taken;
+    // The run that ends anyway waits for no room: what is not written goes to the journal.
+    const WriteQueue::State state = m_writes.add(std::move(reading), !cut);
+    if (m_over)
+        return;
+    if (state == WriteQueue::State::Failed || cut) {
+        endWithWaiting(state == WriteQueue::State::Failed ? WriteFailed : Incomplete);
         return;
     }
-    ++m_written;
-    Q_EMIT written(result.where);
-    if (lost || m_interrupted) {
+    if (state == WriteQueue::State::Waiting)
+        scheduleRetry();
+    if (!lastTaken()) {
+        waitForTransmission();
+    } else if (state == WriteQueue::State::Written) {
+        end(m_writes.allAsAsked() ? AllWritten : WriteFailed);
+    } else if (m_comm.portOpen()) {
+        // Nothing more to capture: the port is free for other programs while the writes wait.
+        m_line.close();
+        m_comm.setPortOpen(false);
+    }
+}
+
+// A capture written where it was asked to go, or kept in the journal instead.
+void CaptureRun::readingDone(const TakenReading &reading, const QString &where, bool asked)
+{
+    if (asked)
+        Q_EMIT written(where);
+    if (!reading.cut.isEmpty()) {
         m_line.error(
             QStringLiteral("%1 in the middle of a capture: the %2 bytes received are "
-                           "written to %3, incomplete")
-                .arg(lost ? QStringLiteral("the device was lost") : QStringLiteral("interrupted"))
-                .arg(m_text.bytes().size())
-                .arg(result.where));
-        end(Incomplete);
+                           "%3 %4, incomplete")
+                .arg(reading.cut)
+                .arg(reading.bytes.size())
+                .arg(asked ? QStringLiteral("written to") : QStringLiteral("kept in"), where));
+    } else if (asked) {
+        m_line.finish(reading.told + QStringLiteral(", written to ") + where);
+    }
+}
+
+void CaptureRun::scheduleRetry()
+{
+    if (m_retryAsked)
+        return;
+    m_retryAsked = true;
+    m_retry(RetryMs);
+}
+
+void CaptureRun::retryWrites()
+{
+    m_retryAsked = false;
+    if (m_over)
+        return;
+    const WriteQueue::State state = m_writes.write();
+    if (m_over)
+        return;
+    switch (state) {
+    case WriteQueue::State::Failed:
+        endWithWaiting(WriteFailed);
+        return;
+    case WriteQueue::State::Waiting:
+        scheduleRetry();
+        return;
+    case WriteQueue::State::Written:
+        break;
+    }
+    if (lastTaken()) {
+        end(m_writes.allAsAsked() ? AllWritten : WriteFailed);
         return;
     }
-    m_line.finish(done + QStringLiteral(", written to ") + result.where);
-    if (m_options.count != 0 && m_written == m_options.count) {
-        end(AllWritten);
-        return;
-    }
-    waitForTransmission();
+    // The lines of the captures just written took the place of the live one.
+    if (m_capturing)
+        showProgress();
+    else
+        showWaiting();
+}
+
+bool CaptureRun::lastTaken() const
+{
+    return m_options.count != 0 && m_taken >= m_options.count;
 }
 
 void CaptureRun::deviceLost(const QString &reason)
@@ -197,7 +269,7 @@ void CaptureRun::deviceLost(const QString &reason)
     if (m_capture.running())
         return;
     m_line.error(QStringLiteral("the device was lost before a transmission started"));
-    end(Incomplete);
+    endWithWaiting(Incomplete);
 }
 
 void CaptureRun::waitRanOut()
@@ -205,7 +277,15 @@ void CaptureRun::waitRanOut()
     if (m_over || m_capture.running())
         return;
     m_line.error(QStringLiteral("no transmission started within %1 s").arg(m_options.waitText));
-    end(NothingReceived);
+    endWithWaiting(NothingReceived);
+}
+
+// The run ends before what waits for room could be written: it is kept in the journal, and the
+// status says that not everything went where it was asked to.
+void CaptureRun::endWithWaiting(int status)
+{
+    m_writes.keepInJournal();
+    end(m_writes.allAsAsked() ? status : WriteFailed);
 }
 
 void CaptureRun::end(int status)
@@ -213,6 +293,7 @@ void CaptureRun::end(int status)
     m_over = true;
     m_exitStatus = status;
     m_waitTimer.stop();
+    m_retryTimer.stop();
     m_line.close();
     // The port and its lock file are free as soon as the run is over.
     if (m_comm.portOpen())

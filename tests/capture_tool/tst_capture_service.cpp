@@ -21,14 +21,19 @@ namespace {
 
 const double MaxExposure = 1.0;
 
-// The unit's ExecStart= line, or nothing.
-QString execStart(const QByteArray &unit)
+// The value of the unit's first line that starts with key ("ExecStart="), or nothing.
+QString setting(const QByteArray &unit, const QByteArray &key)
 {
     for (const QByteArray &line : unit.split('\n')) {
-        if (line.startsWith("ExecStart="))
-            return QString::fromUtf8(line.mid(10));
+        if (line.startsWith(key))
+            return QString::fromUtf8(line.mid(key.size()));
     }
     return QString();
+}
+
+QString execStart(const QByteArray &unit)
+{
+    return setting(unit, "ExecStart=");
 }
 
 // The unit with its program replaced by the one just built.
@@ -74,13 +79,26 @@ void TestCaptureService::commandLineCapturesIntoTheStateDirectory()
 
     // What systemd puts in for the instance dev-pts-N: %I the device path without its first
     // slash, the state directory in the environment.
-    const QString state = dir.filePath(QStringLiteral("dev-pts"));
+    const QString instance = device.mid(1).replace(QLatin1Char('/'), QLatin1Char('-'));
+    const QString state = dir.filePath(instance);
     QVERIFY(QDir().mkdir(state));
     command.replace(QStringLiteral("%I"), device.mid(1))
-        .replace(QStringLiteral("%i"), device.mid(1).replace(QLatin1Char('/'), QLatin1Char('-')))
+        .replace(QStringLiteral("%i"), instance)
         .replace(QStringLiteral("${STATE_DIRECTORY}"), state);
     QStringList words = command.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // The journal folder ("%S/..."), where what could not be written goes, is one of the state
+    // directories: under ProtectSystem=strict the station may write no other.
+    QString journal =
+        setting(unit, "Environment=XDG_STATE_HOME=").replace(QStringLiteral("%i"), instance);
+    QVERIFY2(setting(unit, "StateDirectory=")
+                 .replace(QStringLiteral("%i"), instance)
+                 .split(QLatin1Char(' '))
+                 .contains(journal.mid(3)),
+             qPrintable(journal));
     QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), journal.replace(QStringLiteral("%S"), dir.path()));
+    tool.setProcessEnvironment(env);
     tool.start(QStringLiteral(TARVIX_CAPTURE), words.mid(1));
     QVERIFY(tool.waitForStarted());
     QStringList files;

@@ -10,6 +10,7 @@
 #include "support/file_bytes.h"
 #include "support/pipes.h"
 #include "support/pseudo_terminal.h"
+#include "support/system_fixtures.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -157,6 +158,7 @@ private Q_SLOTS:
     void liveLineOnATerminal();
     void otherProgramsWaitForTheCapture();
     void closedDescriptorsStandForDevNull();
+    void waitsForRoomOnAFullDisk();
     void answersWithoutDisplay_data();
     void answersWithoutDisplay();
 
@@ -165,6 +167,7 @@ private:
     Outcome runTool(const QStringList &arguments, const QStringList &environment,
                     const Case &options = Case(), const QString &errorFile = QString());
     QStringList filesLeft() const;
+    QProcessEnvironment toolEnvironment() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_work; // the tool's working folder
@@ -211,12 +214,7 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
 {
     QProcess tool;
     tool.setWorkingDirectory(m_work);
-    // No display: the tool must not need one.
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    for (int port = 1; port <= 9; ++port)
-        env.remove(QStringLiteral("TARVIX_COM%1").arg(port));
+    QProcessEnvironment env = toolEnvironment();
     for (const QString &setting : environment)
         env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     tool.setProcessEnvironment(env);
@@ -285,6 +283,19 @@ Outcome TestCaptureTool::runTool(const QStringList &arguments, const QStringList
     outcome.out = tool.readAllStandardOutput();
     outcome.err = tool.readAllStandardError();
     return outcome;
+}
+
+QProcessEnvironment TestCaptureTool::toolEnvironment() const
+{
+    // No display: the tool must not need one.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    for (int port = 1; port <= 9; ++port)
+        env.remove(QStringLiteral("TARVIX_COM%1").arg(port));
+    // A journal of the test's own, never the user's.
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_dir->filePath(QStringLiteral("state")));
+    return env;
 }
 
 QStringList TestCaptureTool::filesLeft() const
@@ -677,6 +688,65 @@ void TestCaptureTool::closedDescriptorsStandForDevNull()
         QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/fd/%2").arg(run.processId()).arg(fd))
                      .symLinkTarget(),
                  QStringLiteral("/dev/null"));
+}
+
+// On a disk full to the last byte a capture waits while the next transmission is captured, and
+// both are written whole, in order, once room is made.
+void TestCaptureTool::waitsForRoomOnAFullDisk()
+{
+    const QString volume = m_work + QStringLiteral("/vol");
+    QVERIFY(QDir().mkdir(volume));
+    test::ScratchVolume scratch;
+    QString reason;
+    if (!scratch.mount(volume, 256, &reason))
+        QSKIP(qPrintable(QStringLiteral("no volume of its own to fill: ") + reason));
+    QFile filler(volume + QStringLiteral("/filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(4096, 'f')) > 0 || filler.write("f", 1) > 0) {
+    }
+    filler.close();
+    const QList<QByteArray> sent{everyByteValue(), QByteArray(60, 'b')};
+    const QString device =
+        startSimulator(sent.join(), words("--fast --pause-after 256 --pause-ms 2500"));
+    QVERIFY(!device.isEmpty());
+    test::PseudoTerminal terminal; // standard error: the live line tells how far the run is
+    QVERIFY(terminal.isValid());
+    QProcess run;
+    run.setWorkingDirectory(m_work);
+    run.setProcessEnvironment(toolEnvironment());
+    run.setStandardErrorFile(terminal.slavePath());
+    run.start(QStringLiteral(TARVIX_CAPTURE),
+              QStringList{QStringLiteral("--device"), device} + words("--dir vol --count 0"));
+    const auto stop = qScopeGuard([&run] {
+        run.kill();
+        run.waitForFinished();
+    });
+    QByteArray shown;
+    // The disk full check passes, the port opens, and the second capture is taken meanwhile.
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     shown += terminal.readAvailable();
+                     return shown.contains("[3] " + device.toUtf8() + ": waiting");
+                 },
+                 20000),
+             shown.constData());
+    QTest::qWait(1500); // a try or two more, told no more
+    QVERIFY(QFile::remove(filler.fileName()));
+    QStringList files;
+    QTRY_COMPARE_WITH_TIMEOUT((files = QDir(volume).entryList(QDir::Files, QDir::Name)).size(), 2,
+                              10000);
+    ::kill(pid_t(run.processId()), SIGTERM);
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 0);
+    shown += terminal.readAvailable();
+    QCOMPARE(shown.count("tarvix-capture: cannot write vol/"), 1);
+    QVERIFY2(shown.contains(".dat: No space left on device: the reading waits for room, tried "
+                            "again every second\n"),
+             shown.constData());
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(test::fileContent(volume + QLatin1Char('/') + files.at(i)), sent.at(i) + "\r\n");
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("state/tarvix"))));
 }
 
 void TestCaptureTool::answersWithoutDisplay_data()
