@@ -7,7 +7,7 @@
 #include "capture_tool/capture_output.h"
 #include "capture_tool/capture_run.h"
 #include "capture_tool/status_line.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "port/config_file.h"
 #include "transmission.h"
 

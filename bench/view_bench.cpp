@@ -14,10 +14,10 @@
 // Exit status 1 when a paste gave other bytes than expected.
 
 #include "app/reading_text.h"
-#include "reading/reading_view.h"
 #include "files/reading_file.h"
 #include "files/reading_file_load.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
+#include "reading/reading_view.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -310,8 +310,8 @@ void measure(Subject &subject, const QString &path, const QString &scratch)
         figures[QStringLiteral("paste_ms")] = timedPaste.ms;
         figures[QStringLiteral("paste_stretch_ms")] = timedPaste.stretchMs;
         const Paste checked = pasteInto(pasted);
-        problem = checked.ok ? pasteDifference(pasted, subject.expectedPaste(path))
-                             : checked.problem;
+        problem =
+            checked.ok ? pasteDifference(pasted, subject.expectedPaste(path)) : checked.problem;
         QFile::remove(pasted);
     }
     if (xclip)
@@ -340,10 +340,11 @@ void measure(Subject &subject, const QString &path, const QString &scratch)
     QApplication::processEvents();
     figures[QStringLiteral("kept_mb")] = memoryMB("VmRSS") - baseline;
     const Paste rowsPaste = xclip ? pasteInto(pasted) : Paste();
-    problem = rowsPaste.ok ? pasteDifference(pasted, {QCryptographicHash::hash(
-                                                          rows, QCryptographicHash::Sha256),
-                                                      rows.size()})
-                           : rowsPaste.problem;
+    problem =
+        rowsPaste.ok
+            ? pasteDifference(
+                  pasted, {QCryptographicHash::hash(rows, QCryptographicHash::Sha256), rows.size()})
+            : rowsPaste.problem;
     QFile::remove(pasted);
     if (xclip)
         figures[QStringLiteral("rows_paste_ok")] = problem.isEmpty() ? 1 : 0;

@@ -1,7 +1,7 @@
 #include "command_line.h"
 
 #include "journal/journal_folder.h"
-#include "platform/port_lock.h"
+#include "platform/serial/port_lock.h"
 #include "port/port_description.h"
 
 #include <QCommandLineParser>

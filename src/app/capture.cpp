@@ -1,7 +1,7 @@
 #include "capture.h"
 
 #include "app/reading_text.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 
 namespace tvx {
 

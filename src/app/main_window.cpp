@@ -1,17 +1,17 @@
 #include "main_window.h"
 
-#include "reading/reading_view.h"
 #include "files/reading_file.h"
 #include "files/reading_file_load.h"
 #include "journal/capture_journal.h"
 #include "journal/journal_folder.h"
 #include "platform/printer.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "platform/windows.h"
 #include "port/port_link.h"
 #include "port/port_recovery.h"
 #include "port/port_selection_window.h"
 #include "print/print_commands.h"
+#include "reading/reading_view.h"
 #include "ui_main_window.h"
 
 #include <QCloseEvent>

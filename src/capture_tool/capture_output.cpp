@@ -1,7 +1,7 @@
 #include "capture_output.h"
 
 #include "files/reading_file.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/termination.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "capture_output.h"
 #include "journal/journal_folder.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "port/config_file.h"
 #include "status_line.h"
 

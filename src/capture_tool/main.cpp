@@ -5,8 +5,8 @@
 #include "capture_tool/capture_output.h"
 #include "capture_tool/capture_run.h"
 #include "capture_tool/status_line.h"
-#include "platform/files.h"
-#include "platform/serial_port.h"
+#include "platform/files/files.h"
+#include "platform/serial/serial_port.h"
 #include "platform/standard_descriptors.h"
 #include "platform/termination.h"
 

@@ -1,6 +1,6 @@
 #include "drive_list.h"
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 #include <QDir>
 

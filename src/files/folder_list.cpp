@@ -1,6 +1,6 @@
 #include "folder_list.h"
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/windows.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "reading_file.h"
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace tvx::readingfile {
 

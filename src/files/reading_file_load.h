@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/files/files.h"
 #include "reading/line_index.h"
-#include "platform/files.h"
 
 #include <QByteArray>
 #include <QObject>

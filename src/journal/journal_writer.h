@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "termination.h"
 
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "config_file.h"
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 #include <QFile>
 #include <QFileInfo>

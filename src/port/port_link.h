@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 
 #include <QHash>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "port_recovery.h"
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "port_link.h"
 
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "app/main_window.h"
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "port/config_file.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 // README's troubleshooting section promises: the port, its device and the system's reason.
 
 #include "app/main_window.h"
-#include "platform/port_lock.h"
-#include "platform/serial_port.h"
+#include "platform/serial/port_lock.h"
+#include "platform/serial/serial_port.h"
 #include "port/config_file.h"
 #include "support/modal_watcher.h"
 #include "support/pseudo_terminal.h"

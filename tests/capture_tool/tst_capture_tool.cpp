@@ -5,8 +5,8 @@
 
 #include "expected_text.h"
 #include "files/reading_file.h"
-#include "platform/port_lock.h"
-#include "platform/serial_port.h"
+#include "platform/serial/port_lock.h"
+#include "platform/serial/serial_port.h"
 #include "support/file_bytes.h"
 #include "support/pipes.h"
 #include "support/pseudo_terminal.h"

@@ -1,5 +1,5 @@
 #include "files/drive_list.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "support/system_fixtures.h"
 
 #include <QDir>
@@ -97,15 +97,24 @@ void DriveListTest::chosenDrives_data()
     QTest::addColumn<QString>("mounted");
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("drives");
-    QTest::newRow("sorted by letter, whatever the case") << "d:\\,C:\\,a:\\" << "C:\\"
+    QTest::newRow("sorted by letter, whatever the case") << "d:\\,C:\\,a:\\"
+                                                         << "C:\\"
                                                          << "a:\\,C:\\,d:\\";
-    QTest::newRow("root first") << "/home,/,/media/u/STICK" << "/home"
+    QTest::newRow("root first") << "/home,/,/media/u/STICK"
+                                << "/home"
                                 << "/,/home,/media/u/STICK";
-    QTest::newRow("one that does not count is left out") << "C:\\,E:\\=x" << "C:\\" << "C:\\";
-    QTest::newRow("the working directory's counts always") << "C:\\,E:\\=x" << "E:\\"
+    QTest::newRow("one that does not count is left out") << "C:\\,E:\\=x"
+                                                         << "C:\\"
+                                                         << "C:\\";
+    QTest::newRow("the working directory's counts always") << "C:\\,E:\\=x"
+                                                           << "E:\\"
                                                            << "C:\\,E:\\";
-    QTest::newRow("a root mounted twice is listed once") << "/,/srv,/srv" << "/" << "/,/srv";
-    QTest::newRow("nothing mounted") << "" << "" << "";
+    QTest::newRow("a root mounted twice is listed once") << "/,/srv,/srv"
+                                                         << "/"
+                                                         << "/,/srv";
+    QTest::newRow("nothing mounted") << ""
+                                     << ""
+                                     << "";
 }
 
 void DriveListTest::chosenDrives()

@@ -1,5 +1,5 @@
 #include "files/reading_file.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "support/file_bytes.h"
 #include "support/system_fixtures.h"
 

@@ -2,7 +2,7 @@
 // device is a symbolic link to a pseudo-terminal, removed and made again as udev removes and
 // makes a device node.
 
-#include "platform/serial_port.h"
+#include "platform/serial/serial_port.h"
 #include "port/port_link.h"
 #include "port/port_recovery.h"
 #include "support/fake_serial_control.h"

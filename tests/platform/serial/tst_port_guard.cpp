@@ -1,8 +1,8 @@
 // A serial port whose driver never answers must not hang the program: the bounded call that
 // guards such system calls, and on Windows (run under Wine) the opening of every COM port
 // there is, which ends within seconds, opened or refused with a reason.
-#include "platform/bounded_call.h"
-#include "platform/serial_port.h"
+#include "platform/serial/bounded_call.h"
+#include "platform/serial/serial_port.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -2,7 +2,7 @@
 // honoured while its process lives whatever its age, only a stale one removed, our own written
 // in the common form.
 
-#include "platform/port_lock.h"
+#include "platform/serial/port_lock.h"
 #include "support/system_fixtures.h"
 
 #include <QCoreApplication>

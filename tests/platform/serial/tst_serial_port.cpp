@@ -1,5 +1,5 @@
-#include "platform/port_lock.h"
-#include "platform/serial_port.h"
+#include "platform/serial/port_lock.h"
+#include "platform/serial/serial_port.h"
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
 #include "support/pseudo_terminal.h"

@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "support/file_bytes.h"
 #include "support/system_fixtures.h"
 
