@@ -7,13 +7,14 @@ JOBS ?= $(shell nproc)
 BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev \
                  qt6-qpa-plugins fonts-liberation
 # systemd: systemd-analyze checks the capture station's unit; xfwm4 and its settings service
-# (xfconf, D-Bus) are the window manager the desktop cases run under; picocom is the other serial
-# program the port's locking is tried against. at-spi2-core (the accessibility bus and its
+# (xfconf, D-Bus) are the window manager the desktop cases run under; picocom (which locks with
+# flock) and minicom (which locks with lock files named after the name it is given) are the other
+# serial programs the port's locking is tried against. at-spi2-core (the accessibility bus and its
 # registry) and python3-pyatspi are the screen reader's side of the accessibility case; xclip is
 # the other program that pastes what the reading area copied, in make bench.
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
                 poppler-utils imagemagick desktop-file-utils groff-base systemd \
-                xfwm4 xfconf dbus-daemon dbus-bin wmctrl picocom \
+                xfwm4 xfconf dbus-daemon dbus-bin wmctrl picocom minicom \
                 at-spi2-core python3-pyatspi xclip
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 PACKAGE_PACKAGES = dpkg-dev file

@@ -27,6 +27,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,8 +52,10 @@ struct Case {
     QString shellArguments;     // further arguments in the shell's words (raw bytes: $(printf))
     QString holder;             // another program holds the terminal: "picocom" (by flock), "lock"
                                 // (a lock file naming the simulator, a minute old), "ended" (one
-                                // naming a process that has ended) or "pipe" (a named pipe in the
-                                // lock file's place)
+                                // naming a process that has ended), "container" (likewise, while
+                                // a process of another PID namespace has the device open),
+                                // "exclusive" (likewise, the terminal in exclusive mode) or
+                                // "pipe" (a named pipe in the lock file's place)
     bool readOnlyLocks = false; // the lock folder is mounted read-only for the run
     int status = 0;             // the exit status
     QStringList files;          // what the run leaves in its folder, by name (templates)
@@ -142,6 +145,34 @@ private:
     QProcess m_process;
     QByteArray m_output;
 };
+
+// A case that needs what this machine lacks is skipped; not under CI (CI set), where the machine
+// is made for the tests and a skip would hide a case that never ran.
+#define SKIP_UNLESS_CI(why)                                                                        \
+    do {                                                                                           \
+        if (!qEnvironmentVariableIsEmpty("CI"))                                                    \
+            QFAIL(why);                                                                            \
+        QSKIP(why);                                                                                \
+    } while (false)
+
+// The PID a process had, now free: it has ended and been reaped.
+qint64 endedPid()
+{
+    QProcess ended;
+    ended.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+    ended.waitForFinished();
+    return ended.readAll().trimmed().toLongLong();
+}
+
+// Whether the child that unshare --pid --fork started runs sleep with the device as its input.
+bool childHolds(qint64 parent, const QString &device)
+{
+    const QByteArray child =
+        test::fileContent(QStringLiteral("/proc/%1/task/%1/children").arg(parent)).trimmed();
+    const QString proc = QStringLiteral("/proc/") + QString::fromLatin1(child);
+    return programOfProcess(child.toLongLong()) == QLatin1String("sleep") &&
+           QFileInfo(proc + QStringLiteral("/fd/0")).symLinkTarget() == device;
+}
 
 } // namespace
 
@@ -415,6 +446,25 @@ void TestCaptureTool::runs_data()
         QTest::newRow("a named pipe as the lock file") << c;
     }
     {
+        // A holder in a container that shares the lock folder and the device: its number
+        // names no process here, but it has the device open. Its lock stays.
+        Case c;
+        c.sim = words("--delay 60000");
+        c.tool = words("--device {dev}");
+        c.holder = QStringLiteral("container");
+        c.status = 2;
+        c.err = QStringLiteral("tarvix-capture: {dev}: in use by process {n}, not seen from here "
+                               "(lock file {lock}): the device is open in sleep (process {n})\n");
+        QTest::newRow("a lock file of a process in another PID namespace that holds the device")
+            << c;
+        // Seen from a container, the holder outside it: only its exclusive mode tells.
+        c.holder = QStringLiteral("exclusive");
+        c.err = QStringLiteral("tarvix-capture: {dev}: in use by process {n}, not seen from here "
+                               "(lock file {lock}): the device is in exclusive mode\n");
+        QTest::newRow("a lock file of a process not seen here, the terminal in exclusive mode")
+            << c;
+    }
+    {
         Case c = sampleAtOnce();
         c.tool = words("--device {dev}");
         c.holder = QStringLiteral("ended");
@@ -550,21 +600,47 @@ void TestCaptureTool::runs()
     if (!run.config.isEmpty())
         QVERIFY(test::writeFile(m_work + QStringLiteral("/tvx.cfg"), run.config));
     Picocom picocom;
+    QProcess container; // a process in a PID namespace of its own, holding the device
+    const auto endContainer = qScopeGuard([&container] {
+        container.kill(); // unshare --kill-child takes its child with it
+        container.waitForFinished();
+    });
+    int exclusive = -1; // the test's own opening, in exclusive mode
+    const auto endExclusive = qScopeGuard([&exclusive] {
+        if (exclusive < 0)
+            return;
+        ::ioctl(exclusive, TIOCNXCL);
+        ::close(exclusive);
+    });
     if (run.holder == QLatin1String("picocom")) {
         if (!Picocom::installed())
-            QSKIP("picocom is not installed (make test installs it)");
+            SKIP_UNLESS_CI("picocom is not installed (make test-deps installs it)");
         QVERIFY(picocom.hold(device));
     } else if (run.holder == QLatin1String("pipe")) {
         m_lock = lockFileOf(device);
         QVERIFY(::mkfifo(QFile::encodeName(m_lock).constData(), 0644) == 0);
     } else if (!run.holder.isEmpty()) {
         qint64 pid = m_sim->processId();
-        if (run.holder == QLatin1String("ended")) {
-            QProcess ended;
-            ended.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
-            QVERIFY(ended.waitForFinished());
-            pid = ended.readAll().trimmed().toLongLong();
+        if (run.holder == QLatin1String("container")) {
+            if (::geteuid() != 0 ||
+                QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+                SKIP_UNLESS_CI("a PID namespace of its own needs root and unshare");
+            container.setStandardInputFile(device);
+            container.start(QStringLiteral("unshare"),
+                            {QStringLiteral("--pid"), QStringLiteral("--fork"),
+                             QStringLiteral("--kill-child"), QStringLiteral("sleep"),
+                             QStringLiteral("600")});
+            QVERIFY(container.waitForStarted());
+            QTRY_VERIFY(childHolds(container.processId(), device));
         }
+        if (run.holder == QLatin1String("exclusive")) {
+            if (::geteuid() != 0)
+                SKIP_UNLESS_CI("needs root, whom alone the exclusive mode lets through");
+            exclusive = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
+            QVERIFY(exclusive >= 0 && ::ioctl(exclusive, TIOCEXCL) == 0);
+        }
+        if (run.holder != QLatin1String("lock"))
+            pid = endedPid();
         m_lock = lockFileOf(device);
         QFile lock(m_lock);
         QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(lockFileContent(pid)) > 0);
@@ -587,7 +663,20 @@ void TestCaptureTool::runs()
     // The port is free for the next program whichever way the run ended; another program's
     // lock stays.
     QCOMPARE(QFile::exists(lockFileOf(device)),
-             run.holder == QLatin1String("lock") || run.holder == QLatin1String("pipe"));
+             QStringList({QStringLiteral("lock"), QStringLiteral("pipe"),
+                          QStringLiteral("container"), QStringLiteral("exclusive")})
+                 .contains(run.holder));
+    // Nor does the terminal stay in exclusive mode, signals included: the simulator still has
+    // it open, as socat or ser2net would, and every user's next opening must succeed.
+    const int terminal =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (terminal >= 0 && run.holder.isEmpty()) {
+        int exclusive = -1;
+        QCOMPARE(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
+        QCOMPARE(exclusive, 0);
+    }
+    if (terminal >= 0)
+        ::close(terminal);
     if (run.maxMs) {
         QVERIFY2(outcome.ms >= run.minMs && outcome.ms < run.maxMs,
                  qPrintable(QStringLiteral("%1 ms").arg(outcome.ms)));
@@ -645,7 +734,7 @@ void TestCaptureTool::liveLineOnATerminal()
 void TestCaptureTool::otherProgramsWaitForTheCapture()
 {
     if (!Picocom::installed())
-        QSKIP("picocom is not installed (make test installs it)");
+        SKIP_UNLESS_CI("picocom is not installed (make test-deps installs it)");
     const QByteArray sent(120, 'R');
     const QString device = startSimulator(sent, words("--delay 3000"));
     QVERIFY(!device.isEmpty());

@@ -7,7 +7,9 @@
 
 #ifndef Q_OS_WIN
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -146,6 +148,56 @@ QString flockReason(int fd)
                      .arg(pid);
 }
 
+// Who has the device open where its lock file's process number means nothing here: a process
+// of another PID namespace (a container sharing the lock folder and the device), seen from
+// here under a number of this namespace; or, failing that, a terminal left in exclusive mode
+// by whoever holds it. Empty when nobody is seen holding it.
+QString holderOutOfSight(const QString &device, bool exclusive)
+{
+    struct stat target {};
+    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
+        return QString();
+    // Each devpts instance numbers its pseudo-terminals anew: there the file system counts too.
+    const bool pseudoTerminal = device.startsWith(QStringLiteral("/dev/pts/"));
+    const auto isTarget = [&](const struct stat &info) {
+        return S_ISCHR(info.st_mode) && info.st_rdev == target.st_rdev &&
+               (!pseudoTerminal || info.st_dev == target.st_dev);
+    };
+    const QString proc = QStringLiteral("/proc/");
+    // "pid:[4026531836]": no path, read as it is.
+    const auto namespaceOf = [&](const QString &process) {
+        char target[64];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(proc + process + QStringLiteral("/ns/pid")).constData(),
+                       target, sizeof target);
+        return n > 0 ? QByteArray(target, int(n)) : QByteArray();
+    };
+    const QByteArray ownNamespace = namespaceOf(QStringLiteral("self"));
+    const QString self = QString::number(::getpid());
+    const QStringList processes = QDir(proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : processes) {
+        bool number = false;
+        pid.toLongLong(&number);
+        if (!number || pid == self)
+            continue;
+        // Another user's process tells nothing of itself to an ordinary user.
+        const QByteArray space = namespaceOf(pid);
+        if (space.isEmpty() || space == ownNamespace)
+            continue;
+        const QString fds = proc + pid + QStringLiteral("/fd");
+        for (const QString &fd : QDir(fds).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            struct stat info {};
+            if (::stat(QFile::encodeName(fds + QLatin1Char('/') + fd).constData(), &info) == 0 &&
+                isTarget(info)) {
+                const QString program = programOfProcess(pid.toLongLong());
+                return QStringLiteral("the device is open in %1 (process %2)")
+                    .arg(program.isEmpty() ? QStringLiteral("another program") : program, pid);
+            }
+        }
+    }
+    return exclusive ? QStringLiteral("the device is in exclusive mode") : QString();
+}
+
 } // namespace
 
 SystemSerialControl::SystemSerialControl(QObject *parent)
@@ -168,22 +220,24 @@ QString SystemSerialControl::lockFolderNote() const
 bool SystemSerialControl::openDevice(const QString &device, const LineSettings &settings,
                                      OpenFailure *failure)
 {
-    // One device, one lock: a link (/dev/serial/by-id/..., a name of the user's own) is
-    // followed to the real device, which is what every program names its lock file after.
+    // One device, one port, whatever name it is given: other programs lock it under the name
+    // they were given, so the lock of every name it goes by is looked at, and written.
     const QString real = realDeviceOf(device);
     PortLock &lock = m_device->lock;
-    const PortLock::Result locked = lock.acquire(real);
-    if (locked.outcome == PortLock::Outcome::Busy ||
-        locked.outcome == PortLock::Outcome::StaleUnremovable) {
+    const auto refused = [&](const PortLock::Result &result) {
         failure->kind =
-            locked.outcome == PortLock::Outcome::Busy ? OpenFailure::Busy : OpenFailure::StaleLock;
-        failure->reason = locked.reason;
+            result.outcome == PortLock::Outcome::Busy ? OpenFailure::Busy : OpenFailure::StaleLock;
+        failure->reason = result.reason;
         return false;
-    }
+    };
+    const PortLock::Result locked = lock.acquire(deviceNamesOf(device));
+    if (locked.outcome == PortLock::Outcome::Busy ||
+        locked.outcome == PortLock::Outcome::StaleUnremovable)
+        return refused(locked);
     const auto fail = [&](OpenFailure::Kind kind, const QString &reason, int fd) {
         if (fd >= 0)
             ::close(fd);
-        lock.release();
+        lock.release(); // this program's lock files only: another's stale one stays as it was
         failure->kind = kind;
         failure->reason = reason;
         return false;
@@ -214,12 +268,26 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
             return fail(OpenFailure::Busy, flockReason(fd), fd);
         return fail(OpenFailure::Other, qt_error_string(errno), fd);
     }
+    // The device is this program's now: stale locks of others are replaced by its own. Root
+    // opens a terminal another program holds in exclusive mode all the same; that mode, set
+    // before this program sets its own, tells that someone holds the device.
+    int exclusive = 0;
+    const bool exclusiveElsewhere = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    const PortLock::Result claimed =
+        lock.claim([&] { return holderOutOfSight(real, exclusiveElsewhere); });
+    if (claimed.outcome == PortLock::Outcome::Busy ||
+        claimed.outcome == PortLock::Outcome::StaleUnremovable) {
+        ::close(fd);
+        return refused(claimed);
+    }
     // Other users' openings fail from now on. A device that is no terminal (a plain file, a
     // pipe) is refused by the line settings that follow.
     ::ioctl(fd, TIOCEXCL);
     QString reason;
-    if (!configure(fd, settings, &reason))
+    if (!configure(fd, settings, &reason)) {
+        ::ioctl(fd, TIOCNXCL);
         return fail(OpenFailure::Other, reason, fd);
+    }
 
     m_device->fd = fd;
     ++m_device->openings;
@@ -228,6 +296,8 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
             &SystemSerialControl::readDevice);
     if (locked.outcome == PortLock::Outcome::NotWritable)
         noteNoLockFile(locked.reason);
+    else if (claimed.outcome == PortLock::Outcome::NotWritable)
+        noteNoLockFile(claimed.reason);
     return true;
 }
 
@@ -267,6 +337,10 @@ void SystemSerialControl::closeDevice()
         m_device->notifier->deleteLater(); // it may be the one whose signal runs now
         m_device->notifier = nullptr;
     }
+    // The exclusive mode belongs to the terminal, not to the descriptor: while another process
+    // keeps the terminal open (socat, ser2net, a monitor) it would stay after this close, and
+    // refuse every opening but root's, this program's next one included.
+    ::ioctl(m_device->fd, TIOCNXCL);
     ::close(m_device->fd);
     m_device->fd = -1;
     ++m_device->openings;

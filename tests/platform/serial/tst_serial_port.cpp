@@ -3,10 +3,12 @@
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
 #include "support/pseudo_terminal.h"
+#include "support/system_fixtures.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,11 +17,13 @@
 #include <memory>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tvx;
@@ -62,6 +66,8 @@ private Q_SLOTS:
     void realPortClosingTakesTheLastBytes();
     void realPortFlockBothWays_data();
     void realPortFlockBothWays();
+    void exclusiveModeOnlyWhileOpen_data();
+    void exclusiveModeOnlyWhileOpen();
 };
 
 void TestSerialPort::settingsParse_data()
@@ -518,6 +524,9 @@ void TestSerialPort::realPortHeldByOtherOpeningFails()
     const QString lock = QStringLiteral("/run/lock/LCK..") +
                          pty.slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
     QVERIFY2(QFileInfo::exists(lock), qPrintable(lock));
+    // ... and, as another program given the link names it, under the link's name.
+    const QString linkLock = QStringLiteral("/run/lock/LCK..instrument");
+    QCOMPARE(QFileInfo::exists(linkLock), firstByLink);
     SystemSerialControl second;
     second.setDeviceResolver([&](qint16) { return secondByLink ? link : pty.slavePath(); });
     QVERIFY(!second.setPortOpen(true));
@@ -525,7 +534,7 @@ void TestSerialPort::realPortHeldByOtherOpeningFails()
     // Busy, not forbidden: the reason does not send the user to the dialout group.
     QCOMPARE(second.openFailure().kind, SerialControl::OpenFailure::Busy);
     QVERIFY(first.setPortOpen(false));
-    QVERIFY(!QFileInfo::exists(lock));
+    QVERIFY(!QFileInfo::exists(lock) && !QFileInfo::exists(linkLock));
     QVERIFY2(second.setPortOpen(true), qPrintable(second.errorString())); // free again
 }
 
@@ -655,19 +664,27 @@ void TestSerialPort::realPortClosingTakesTheLastBytes()
     QCOMPARE(taken, QByteArray("last block"));
 }
 
-// A program that locks the device with flock() (picocom, say) and this one see each other.
+// A program that locks the device with flock() (picocom, say) and this one see each other. A
+// stale lock file is replaced only by the one that gets the device.
 void TestSerialPort::realPortFlockBothWays_data()
 {
     QTest::addColumn<bool>("otherFirst");
-    QTest::newRow("the other program holds it") << true;
-    QTest::newRow("this program holds it") << false;
+    QTest::addColumn<bool>("staleLock"); // one naming a number beyond the system's range
+    QTest::newRow("the other program holds it") << true << false;
+    QTest::newRow("the other program holds it, a stale lock file beside") << true << true;
+    QTest::newRow("this program holds it") << false << false;
+    QTest::newRow("this program holds it, over a stale lock file") << false << true;
 }
 
 void TestSerialPort::realPortFlockBothWays()
 {
     QFETCH(bool, otherFirst);
+    QFETCH(bool, staleLock);
     test::PseudoTerminal pty;
     mapCom(1, pty.slavePath());
+    const QString lockPath = QStringLiteral("/run/lock/") + lockFileName(pty.slavePath());
+    QVERIFY(!staleLock || test::writeFile(lockPath, lockFileContent(pidLimit())));
+    const auto removeLock = qScopeGuard([&] { QFile::remove(lockPath); });
     const int other = ::open(QFile::encodeName(pty.slavePath()).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(other >= 0);
     SystemSerialControl comm;
@@ -679,8 +696,9 @@ void TestSerialPort::realPortFlockBothWays()
                  QStringLiteral("in use by tst_serial_port (process %1), which holds a lock on "
                                 "the device")
                      .arg(QCoreApplication::applicationPid()));
-        // Nothing of the failed opening stays behind.
-        QVERIFY(!QFile::exists(QStringLiteral("/run/lock/") + lockFileName(pty.slavePath())));
+        // Nothing of the failed opening stays behind, and nothing of another's goes.
+        QCOMPARE(test::fileContent(lockPath),
+                 staleLock ? lockFileContent(pidLimit()) : QByteArray("<unreadable>"));
     } else {
         QVERIFY(comm.setPortOpen(true));
         QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), -1);
@@ -693,6 +711,45 @@ void TestSerialPort::realPortFlockBothWays()
         QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0); // let go with the port
     }
     ::close(other);
+}
+
+// The exclusive mode keeps every user but root off the terminal while the port is open, and goes
+// with the port however it closes: it belongs to the terminal, and would stay while another
+// process keeps it open (here the test's own end, as socat or ser2net would).
+void TestSerialPort::exclusiveModeOnlyWhileOpen_data()
+{
+    QTest::addColumn<QString>("after");   // open, closed, destroyed, refused (its line settings)
+    QTest::addColumn<int>("userOpening"); // what an ordinary user's opening then gets
+    QTest::newRow("while the port is open") << "open" << int(EBUSY);
+    QTest::newRow("after the port closed") << "closed" << 0;
+    QTest::newRow("after its control went with the port open") << "destroyed" << 0;
+    QTest::newRow("after an opening refused for its line settings") << "refused" << 0;
+}
+
+void TestSerialPort::exclusiveModeOnlyWhileOpen()
+{
+    QFETCH(QString, after);
+    QFETCH(int, userOpening);
+    test::PseudoTerminal pty;
+    const QByteArray path = QFile::encodeName(pty.slavePath());
+    QVERIFY(::geteuid() != 0 || ::chmod(path.constData(), 0666) == 0); // but for the mode
+    auto comm = std::make_unique<SystemSerialControl>();
+    comm->setDeviceResolver([&](qint16) { return pty.slavePath(); });
+    QVERIFY(comm->setSettings(after == QLatin1String("refused") ? QStringLiteral("1234,N,8,1")
+                                                                : QStringLiteral("1200,N,8,1")));
+    QCOMPARE(comm->setPortOpen(true), after != QLatin1String("refused"));
+    if (after == QLatin1String("closed"))
+        QVERIFY(comm->setPortOpen(false));
+    if (after == QLatin1String("destroyed"))
+        comm.reset();
+    test::OrdinaryUser user;
+    if (!user.active())
+        QSKIP("cannot run as an ordinary user here, whom the exclusive mode keeps out");
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int error = fd < 0 ? errno : 0;
+    if (fd >= 0)
+        ::close(fd);
+    QCOMPARE(error, userOpening);
 }
 
 QTEST_MAIN(TestSerialPort)
