@@ -103,6 +103,9 @@ void OpenWindow::direct()
     const QString path = m_ui->Text1->text();
     auto *load = new ReadingFileLoad(m_text, this);
     m_load = load;
+    // The capture that stopped the load fills the main window: shown as after a load, not left
+    // on the task bar. This window stays for the box that comes once the capture has ended.
+    connect(load, &ReadingFileLoad::gaveWay, this, &OpenWindow::mainWindowWanted);
     // The reading text is replaced only by a file read whole; a failure leaves it as it was.
     connect(load, &ReadingFileLoad::finished, this,
             [this, load, path](bool loaded, const QString &reason) {

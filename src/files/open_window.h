@@ -36,7 +36,8 @@ public:
     void cmdok_Click();
 
 Q_SIGNALS:
-    // The file is loaded: the main window comes (back) to the front.
+    // The file is loaded, or a transmission took its place: the main window comes (back) to the
+    // front, where the reading text shows.
     void mainWindowWanted();
 
 private:

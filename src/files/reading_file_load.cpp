@@ -86,6 +86,7 @@ void ReadingFileLoad::giveWay()
 {
     stopReading();
     m_gaveWay = true;
+    Q_EMIT gaveWay();
 }
 
 void ReadingFileLoad::stopReading()

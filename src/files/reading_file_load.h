@@ -17,8 +17,9 @@ class ReadingText;
 // has been read: a failure, or a load given up (the object deleted), leaves it as it was.
 //
 // A transmission wins over a file: when one is being received while the file is still being
-// read, the load stops at once and leaves the reading text to the capture, and finished() tells
-// of it only once the capture has ended (a box in the middle would hide what comes in).
+// read, the load stops at once and leaves the reading text to the capture (gaveWay() says so
+// then), and finished() tells of it only once the capture has ended (a box in the middle would
+// hide what comes in).
 class ReadingFileLoad : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +42,8 @@ public:
     static QString gaveWayReason();
 
 Q_SIGNALS:
+    // The load stopped for a transmission: the reading text is the capture's from now on.
+    void gaveWay();
     // The load ended: the reading text holds the file, or reason says why it does not.
     void finished(bool loaded, const QString &reason);
 

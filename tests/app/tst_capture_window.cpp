@@ -1,11 +1,11 @@
 #include "app/main_window.h"
-#include "reading/reading_view.h"
 #include "files/open_window.h"
 #include "files/reading_file.h"
 #include "files/save_window.h"
 #include "port/config_file.h"
 #include "port/port_link.h"
 #include "port/port_selection_window.h"
+#include "reading/reading_view.h"
 #include "support/fake_printer.h"
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
@@ -185,8 +185,9 @@ void TestCaptureWindow::printDuringCaptureTakesTextSoFar()
 }
 
 // A transmission wins over a long reading file still being read, whether it starts during the
-// load or the file is opened in the middle of it: the load stops at once, and once the capture
-// has ended the user is told that the file was not loaded.
+// load or the file is opened in the middle of it: the load stops at once, the main window comes
+// back from the task bar for the capture, and once the capture has ended the user is told that
+// the file was not loaded.
 void TestCaptureWindow::transmissionWinsOverLoad_data()
 {
     QTest::addColumn<bool>("openedDuringCapture");
@@ -206,12 +207,14 @@ void TestCaptureWindow::transmissionWinsOverLoad()
         m_comm->feed(transmission.left(40));
     m_main->mnuopen_Click();
     m_main->openWindow()->findChild<QLineEdit *>(QStringLiteral("Text1"))->setText(path);
+    m_main->showMinimized(); // the capture is not left on the task bar
     m_main->openWindow()->direct();
     if (!openedDuringCapture) {
         QVERIFY(QApplication::overrideCursor());
         m_comm->feed(transmission.left(40));
     }
     QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(!m_main->isMinimized());
     m_comm->feed(transmission.mid(40));
     QVERIFY(boxes.boxes().isEmpty()); // not in the middle of the capture
     QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), 1, 5000);

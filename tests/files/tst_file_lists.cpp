@@ -221,18 +221,23 @@ void FileListsTest::newListingSelectsNothing()
     QCOMPARE(clicked.count(), 0);
 }
 
-// A keyboard user sees which list has the focus: the list looks different with it, however it
-// came and whatever is selected.
+// A keyboard user sees which list has the focus: a frame inside the list's edge, whatever is
+// selected and however the focus came, and nothing there while the keys go anywhere else,
+// another control of the window or another window.
 void FileListsTest::focusShows_data()
 {
     QTest::addColumn<bool>("folders");
-    QTest::newRow("folder list") << true;
-    QTest::newRow("file list") << false;
+    QTest::addColumn<bool>("toAnotherWindow"); // where the focus goes afterwards
+    QTest::newRow("folder list, then a box") << true << false;
+    QTest::newRow("folder list, then another window") << true << true;
+    QTest::newRow("file list, then a box") << false << false;
+    QTest::newRow("file list, then another window") << false << true;
 }
 
 void FileListsTest::focusShows()
 {
     QFETCH(bool, folders);
+    QFETCH(bool, toAnotherWindow);
     QWidget window;
     auto *other = new QLineEdit(&window);
     QListWidget *list = nullptr;
@@ -249,20 +254,35 @@ void FileListsTest::focusShows()
     list->setGeometry(0, 30, 200, 150);
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    // The bottom edge of the list, below its entries: a mark on the current entry alone does not
-    // count, it looks much like the selection.
-    const auto edge = [list] {
-        const QImage image = list->viewport()->grab().toImage();
-        return image.copy(0, image.height() - 4, image.width(), 4);
+    // The bottom edge of the list below its entries, as the screen shows it (a mark on the
+    // current entry alone does not count, it looks much like the selection): only the list's
+    // background, or something drawn over it.
+    const auto framed = [&window, list] {
+        const QRect viewport(list->viewport()->mapTo(&window, QPoint()), list->viewport()->size());
+        const QImage edge = window.screen()
+                                ->grabWindow(window.winId(), viewport.x(), viewport.bottom() - 3,
+                                             viewport.width(), 4)
+                                .toImage();
+        QImage background(edge.size(), edge.format());
+        background.fill(list->palette().color(QPalette::Base));
+        return edge != background;
     };
     other->setFocus();
-    const QImage without = edge();
+    QTRY_VERIFY(!framed());
     // Given by the program, not by Tab: the style alone would show nothing then.
     list->setFocus();
     QCOMPARE(QApplication::focusWidget(), list);
-    QTRY_VERIFY(edge() != without);
-    other->setFocus();
-    QTRY_COMPARE(edge(), without);
+    QTRY_VERIFY(framed());
+    QWidget elsewhere;
+    if (toAnotherWindow) {
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        QCOMPARE(window.focusWidget(), list); // where the focus goes back to
+    } else {
+        other->setFocus();
+    }
+    QTRY_VERIFY(!framed());
 }
 
 QTEST_MAIN(FileListsTest)

@@ -57,6 +57,8 @@ private Q_SLOTS:
     void freshWindowStartsOver();
     void failedLoadKeepsEverything_data();
     void failedLoadKeepsEverything();
+    void okBringsTheMainWindow_data();
+    void okBringsTheMainWindow();
     void unlistableWorkingFolder();
 
 private:
@@ -96,6 +98,7 @@ void OpenWindowTest::init()
     QVERIFY(writeFile(native(QStringLiteral("README")), "readme"));
     QVERIFY(writeFile(native(QStringLiteral("data/d1.dat")), "d1\r\n"));
     QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_text.setReceiving(false);
     m_text.replace("before");
 }
 
@@ -385,6 +388,44 @@ void OpenWindowTest::failedLoadKeepsEverything()
     QCOMPARE(pathBox()->text(), path);
     QCOMPARE(m_text.bytes(), QByteArray("before"));
     QCOMPARE(replaced.count(), 0);
+}
+
+// Ok brings the main window to the front (out of the task bar) for what the reading text now
+// holds: the file, or the capture that stopped a long file's reading, as soon as it begins, so
+// that it is seen coming in; not for a file that could not be read.
+void OpenWindowTest::okBringsTheMainWindow_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("transmission"); // 0: none, 1: starts during the load, 2: before Ok
+    QTest::addColumn<int>("wanted");
+    QTest::newRow("loaded") << "r1.dat" << 0 << 1;
+    QTest::newRow("not loaded") << "data" << 0 << 0;
+    QTest::newRow("a transmission during the load") << "long.dat" << 1 << 1;
+    QTest::newRow("opened during a capture") << "long.dat" << 2 << 1;
+}
+
+void OpenWindowTest::okBringsTheMainWindow()
+{
+    QFETCH(QString, name);
+    QFETCH(int, transmission);
+    QFETCH(int, wanted);
+    QFile file(native(QStringLiteral("long.dat"))); // too long to be read in one turn
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(readingfile::MaxLoadSize));
+    QSignalSpy asked(showWindow(), &OpenWindow::mainWindowWanted);
+    test::retype(pathBox(), native(name));
+    test::ModalWatcher watcher;
+    m_text.setReceiving(transmission == 2);
+    pressOk();
+    if (transmission == 1) {
+        QCOMPARE(asked.size(), 0);
+        m_text.setReceiving(true);
+    }
+    QCOMPARE(asked.size(), wanted);
+    // The capture ends; the box saying the file was not loaded asks for nothing more.
+    m_text.setReceiving(false);
+    QTRY_COMPARE(watcher.boxes().size(), name == QLatin1String("r1.dat") ? 0 : 1);
+    QCOMPARE(asked.size(), wanted);
+    QCOMPARE(windowGone(), name == QLatin1String("r1.dat"));
 }
 
 void OpenWindowTest::unlistableWorkingFolder()

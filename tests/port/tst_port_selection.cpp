@@ -438,38 +438,60 @@ void TestPortSelection::returnPressesTheFocusedButton()
     QVERIFY(!window || !window->isVisible());
 }
 
-// Tab from Ok lands on the marked port (Comport 1 when the number is none of the four), Up and
-// Down move the mark as a click does, and the next Tab leaves the group for Cancel.
+// The options are one Tab stop, the marked port (Comport 1 when the number is none of the four),
+// from the moment the window opens: Tab from Ok, or Shift+Tab from Cancel, lands there, and the
+// next Tab leaves the group for Cancel. Up and Down move the mark as a click does, and the stop
+// with it. The group is first entered from one side only in each case: once an option has had
+// the focus, the toolkit itself keeps the others out of the Tab order.
 void TestPortSelection::optionsAreOneGroup_data()
 {
     QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("fromCancel"); // entered with Shift+Tab from Cancel, or Tab from Ok
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("marked"); // after the key
-    QTest::newRow("2, Up") << 2 << int(Qt::Key_Up) << 1;
-    QTest::newRow("2, Down") << 2 << int(Qt::Key_Down) << 3;
-    QTest::newRow("4, Up") << 4 << int(Qt::Key_Up) << 3;
-    QTest::newRow("7 from tvx.cfg, Down") << 7 << int(Qt::Key_Down) << 2;
+    QTest::newRow("2, Up") << 2 << false << int(Qt::Key_Up) << 1;
+    QTest::newRow("2, Down") << 2 << false << int(Qt::Key_Down) << 3;
+    QTest::newRow("4, Up") << 4 << false << int(Qt::Key_Up) << 3;
+    QTest::newRow("7 from tvx.cfg, Down") << 7 << false << int(Qt::Key_Down) << 2;
+    QTest::newRow("1 from Cancel, Down") << 1 << true << int(Qt::Key_Down) << 2;
+    QTest::newRow("2 from Cancel, Up") << 2 << true << int(Qt::Key_Up) << 1;
+    QTest::newRow("7 from tvx.cfg from Cancel, Down") << 7 << true << int(Qt::Key_Down) << 2;
 }
 
 void TestPortSelection::optionsAreOneGroup()
 {
     QFETCH(int, port);
+    QFETCH(bool, fromCancel);
     QFETCH(int, key);
     QFETCH(int, marked);
     m_main->portLink().setPortNumber(qint16(port));
     QVERIFY(openWindow());
     QVERIFY(QTest::qWaitForWindowActive(m_window));
-    QCOMPARE(m_window->focusWidget()->objectName(), QStringLiteral("cmdok"));
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+    const auto focused = [this] { return m_window->focusWidget(); };
+    const auto press = [&focused](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(focused(), key, modifiers);
+    };
+    QCOMPARE(focused()->objectName(), QStringLiteral("cmdok"));
+    if (fromCancel) {
+        press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(focused()->objectName(), QStringLiteral("cmdcancel"));
+        press(Qt::Key_Tab, Qt::ShiftModifier);
+    } else {
+        press(Qt::Key_Tab);
+    }
     const int landed = port >= 1 && port <= 4 ? port : 1;
-    QCOMPARE(m_window->focusWidget(), option(landed));
-    QTest::keyClick(m_window->focusWidget(), Qt::Key(key));
-    QCOMPARE(m_window->focusWidget(), option(marked));
+    QCOMPARE(focused(), option(landed));
+    press(Qt::Key_Tab);
+    QCOMPARE(focused()->objectName(), QStringLiteral("cmdcancel"));
+    press(Qt::Key_Tab, Qt::ShiftModifier);
+    QCOMPARE(focused(), option(landed));
+    press(Qt::Key(key));
+    QCOMPARE(focused(), option(marked));
     for (int n = 1; n <= 4; ++n)
         QCOMPARE(option(n)->isChecked(), n == marked);
     QCOMPARE(int(m_main->portLink().portNumber()), marked);
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
-    QCOMPARE(m_window->focusWidget()->objectName(), QStringLiteral("cmdcancel"));
+    press(Qt::Key_Tab);
+    QCOMPARE(focused()->objectName(), QStringLiteral("cmdcancel"));
 }
 
 QTEST_MAIN(TestPortSelection)
