@@ -67,6 +67,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     const auto tell = [](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
     connect(m_comm.get(), &SerialControl::deviceLost, this, tell);
     connect(m_portRecovery.get(), &PortRecovery::reopened, this, tell);
+    connect(m_portRecovery.get(), &PortRecovery::notReopened, this, tell);
 }
 
 MainWindow::~MainWindow()

@@ -38,10 +38,25 @@ int PortRecovery::retryDelayMs(int retry)
 
 void PortRecovery::portLost()
 {
-    m_device = m_link.comm().deviceName();
-    m_port = m_link.comm().commPort();
+    const SerialControl &comm = m_link.comm();
+    m_identity = comm.openedIdentity();
+    m_port = comm.commPort();
+    if (m_identity.kind == DeviceIdentity::Kind::Unknown) {
+        stop();
+        const QString message = QStringLiteral("COM%1 (%2) will not be reopened by itself: "
+                                               "nothing tells whether a device that appears "
+                                               "there is the same one (Option > Serial Port "
+                                               "Selection > Ok reopens it)")
+                                    .arg(m_port)
+                                    .arg(comm.deviceName());
+        // Said after the loss itself, whoever else hears of it.
+        QTimer::singleShot(0, this, [this, message] { Q_EMIT notReopened(message); });
+        return;
+    }
+    m_device = comm.deviceName();
     m_abandonments = m_link.abandonments();
     m_retries = 0;
+    m_toldOther = false;
     watchFolders();
 }
 
@@ -55,7 +70,22 @@ void PortRecovery::check()
     }
     // Only the device that was lost, and only while the port number still stands for it: with
     // another adapter plugged in meanwhile, the number may have moved to that one.
-    if (QFileInfo::exists(m_device) && m_link.comm().deviceFor(m_port) == m_device) {
+    const bool there = QFileInfo::exists(m_device) && m_link.comm().deviceFor(m_port) == m_device;
+    const DeviceIdentity identity = there ? m_link.comm().deviceIdentity(m_device) : m_identity;
+    if (there && !identity.sameDeviceAs(m_identity)) {
+        // Another device under the lost one's name, wired to who knows what: the port stays
+        // closed, and the lost one is still waited for (this one may go again).
+        m_retry.stop();
+        m_retries = 0;
+        if (!m_toldOther) {
+            m_toldOther = true;
+            Q_EMIT notReopened(QStringLiteral("COM%1 (%2): another device appeared in its place "
+                                              "(%3) and is not opened (Option > Serial Port "
+                                              "Selection > Ok opens it)")
+                                   .arg(m_port)
+                                   .arg(m_device, identity.describe()));
+        }
+    } else if (there) {
         if (m_link.reopenLostPort()) {
             const QString message = QStringLiteral("COM%1 (%2) is back; the port is open again")
                                         .arg(m_port)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/serial/device_identity.h"
+
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
@@ -9,10 +11,14 @@ namespace tvx {
 
 class PortLink;
 
-// Brings back a port that was lost while open (an unplugged USB adapter, a simulator that went
-// away): when the same device appears again, and the port number still stands for it, it
-// reopens the port with the port-opening procedure, so the next transmission is captured
-// without a visit to the port selection window. The file system tells it when the device's
+// Brings back a port that was lost while open (an unplugged USB adapter): when the same device
+// appears again, and the port number still stands for it, it reopens the port with the
+// port-opening procedure, so the next transmission is captured without a visit to the port
+// selection window. The same device, not only the same name (see DeviceIdentity): another
+// adapter plugged in under the lost one's name is left alone, and a device that nothing tells
+// apart is not waited for at all. A pseudo-terminal is such a device: its name goes to the next
+// terminal made, a new shell's maybe, whose keystrokes the port would then read; the user
+// reopens it through the port selection window. The file system tells it when the device's
 // folder changes (and, for a symbolic link, the folder of what it points to), so an idle
 // program with a lost port stays asleep. A device that is there but does not open yet (busy
 // for a moment, its permissions not set yet) is tried again after a pause that grows to
@@ -38,6 +44,10 @@ public:
 Q_SIGNALS:
     // The port is open again; the text says so for standard error.
     void reopened(const QString &message);
+    // The lost port is not reopened by itself: it cannot be told from another device, or
+    // another one has taken its name (said once while it is waited for). The text is for
+    // standard error.
+    void notReopened(const QString &message);
 
 private:
     void portLost();
@@ -52,6 +62,8 @@ private:
     QFileSystemWatcher m_watcher;
     QTimer m_retry;
     QString m_device;
+    DeviceIdentity m_identity;
+    bool m_toldOther = false;
     qint16 m_port = 0;
     quint64 m_abandonments = 0;
     int m_retries = 0;

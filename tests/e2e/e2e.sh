@@ -230,51 +230,81 @@ stderr_has()
     grep -qxF -- "$1" "$session_work/tarvix.err"
 }
 
-# An adapter unplugged while the program runs, and plugged in again: the device behind COM1
-# is a link to the simulator's terminal, as udev makes /dev/ttyUSB0. The program reopens the
-# port by itself when the link is back, and captures the next transmission byte for byte;
-# while the device is away it does nothing at all.
-case_port_back()
+# expect_idle <what>: over 3 s the program neither runs nor wakes.
+expect_idle()
 {
-    local run="$session_work/run" sent="$session_work/sent.txt" link="$session_work/dev/ttyUSB0"
     local before after idle_ns idle_switches
-    mkdir "$session_work/dev"
-    start_sim --delay 600000
-    ln -s "$sim_device" "$link"
-    sim_device=$link
-    start_with_com1
-
-    # Unplugged: the line hangs up, then the device goes.
-    kill "$session_sim_pid"
-    wait "$session_sim_pid" 2>/dev/null || true
-    session_sim_pid=''
-    poll 10 "the lost port on standard error" grep -q "^COM1 ($link): " "$session_work/tarvix.err"
-    rm "$link"
-
-    # Idle with the port lost: no timer, no polling.
     sleep 0.5
     before=$(cpu_and_wakeups)
     sleep 3
     after=$(cpu_and_wakeups)
     idle_ns=$((${after% *} - ${before% *}))
     idle_switches=$((${after#* } - ${before#* }))
-    echo "idle 3 s with the port lost: ${idle_ns} ns of CPU, ${idle_switches} wake-ups"
+    echo "idle 3 s with $1: ${idle_ns} ns of CPU, ${idle_switches} wake-ups"
     ((idle_switches == 0)) ||
-        fail "the program woke $idle_switches times (${idle_ns} ns of CPU) while the port was lost"
+        fail "the program woke $idle_switches times (${idle_ns} ns of CPU) with $1"
+}
 
-    # Plugged in again: a new terminal under the same name; its transmission comes 1.5 s later.
-    write_readings 30 "back-$$" >"$sent"
-    start_sim --file "$sent" --delay 1500
+# holds_device <device>: the program has the device open.
+holds_device()
+{
+    local fd
+    for fd in /proc/"$session_program_pid"/fd/*; do
+        [ "$(readlink "$fd")" != "$1" ] || return 0
+    done
+    return 1
+}
+
+# The terminal behind COM1 goes away while the program runs, and a new one takes its name: the
+# device behind COM1 is a link to the simulator's terminal, named as udev names a USB adapter's
+# node. A pseudo-terminal's name goes to the next terminal made, a new shell's as well as the
+# simulator's, so the program does not reopen it by itself; it stays idle all along, and the
+# user's Ok in the port selection window opens it: the next transmission is captured byte for
+# byte.
+case_port_back()
+{
+    local run="$session_work/run" sent="$session_work/sent.txt" link="$session_work/dev/ttyUSB0"
+    local terminal port note
+    mkdir "$session_work/dev"
+    start_sim --delay 600000
     ln -s "$sim_device" "$link"
-    poll 10 "the port to be reopened" stderr_has "COM1 ($link) is back; the port is open again"
+    sim_device=$link
+    start_with_com1
+
+    # The terminal goes: the line hangs up, then the link goes.
+    kill "$session_sim_pid"
+    wait "$session_sim_pid" 2>/dev/null || true
+    session_sim_pid=''
+    poll 10 "the lost port on standard error" grep -q "^COM1 ($link): " "$session_work/tarvix.err"
+    note="COM1 ($link) will not be reopened by itself: nothing tells whether a device that"
+    note+=" appears there is the same one (Option > Serial Port Selection > Ok reopens it)"
+    poll 10 "the word that it is not reopened" stderr_has "$note"
+    rm "$link"
+    expect_idle "the port lost"
+
+    # A new terminal under the same name, its transmission 10 s away: left alone.
+    write_readings 30 "back-$$" >"$sent"
+    start_sim --file "$sent" --delay 10000
+    ln -s "$sim_device" "$link"
+    terminal=$(realpath "$link")
+    expect_idle "a new terminal under the lost port's name"
+    ! holds_device "$terminal" || fail "the program opened the new terminal $terminal by itself"
+
+    # The user's Ok in the port selection window opens it.
+    press "$main" alt+o Return
+    port=$(wait_window 'Port selection')
+    click_control "$port" "$port_ui" cmdok
+    wait_window_gone 'Port selection'
+    holds_device "$terminal" || fail "Ok in the port selection window did not open $terminal"
     wait_capture "$main" 60
     save_as "$main" readings.dat
     { cat "$sent"; printf '\r\n'; } >"$session_work/expected.dat"
-    same_bytes "$session_work/expected.dat" "$run/readings.dat" "the capture after the port came back"
-    # Standard error holds the two lines and nothing else of the program's own.
+    same_bytes "$session_work/expected.dat" "$run/readings.dat" "the capture after Ok"
+    # Standard error holds the loss and the word that it is not reopened, nothing else of the
+    # program's own.
     grep '^COM1 ' "$session_work/tarvix.err"
     [ "$(grep -c '^COM1 ' "$session_work/tarvix.err")" = 2 ] ||
-        fail "standard error says more or less than the loss and the return"
+        fail "standard error says more or less than the loss and that it is not reopened"
     exit_program "$main"
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/serial/serial_port.h"
 
+#include <QHash>
 #include <QSet>
 
 namespace tvx::test {
@@ -23,6 +24,17 @@ public:
     // The openings from now on hold the device without a lock file, for this reason; none when
     // it is empty.
     void setNoLockFile(const QString &note) { m_noLockFile = note; }
+
+    // What the pretend system says the device at that path is from now on; a device given
+    // none is fixed hardware known by its path, as a built-in port is.
+    void setIdentity(const QString &device, const DeviceIdentity &identity)
+    {
+        m_identities.insert(device, identity);
+    }
+    DeviceIdentity deviceIdentity(const QString &device) const override
+    {
+        return m_identities.value(device, DeviceIdentity::fixed(device));
+    }
 
     void feed(const QByteArray &bytes) { received(bytes); }
     void loseDevice() { lost(QStringLiteral("device removed")); }
@@ -53,6 +65,7 @@ protected:
 private:
     QList<SerialDevice> m_present;
     QSet<QString> m_unavailable;
+    QHash<QString, DeviceIdentity> m_identities;
     QString m_openedDevice;
     LineSettings m_openedSettings;
     int m_openCount = 0;

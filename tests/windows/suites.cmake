@@ -8,7 +8,7 @@
 #         COM port that Wine maps to one reads nothing (README, "Windows").
 #   unix  Linux facilities the suite sets up around the code: a scratch volume in a mount
 #         namespace of its own, running as the user nobody, a file size limit, named pipes,
-#         inode numbers, owner permission bits, lock files in /run/lock, systemd.
+#         inode numbers, owner permission bits, lock files in /run/lock, systemd, sysfs.
 #   cups  The printing service CUPS and its PDF queue.
 #   pdf   The printed PDF read back with poppler's pdfinfo and pdftotext, Linux programs that a
 #         Windows program cannot start, and Qt's own print setup dialog, which Qt for Windows
@@ -33,6 +33,7 @@ set(TVX_SUITE_LABELS
   tst_reading_file unix
   tst_file_write unix
   tst_port_lock unix
+  tst_device_identity unix
   tst_printer_cups cups
   tst_system_printer pdf
   tst_reading_clipboard x11

@@ -138,6 +138,7 @@ bool SerialControl::setPortOpen(bool open)
     }
     m_device = device;
     m_realDevice = realDeviceOf(device);
+    m_openedIdentity = deviceIdentity(device);
     m_open = true;
     return true;
 }

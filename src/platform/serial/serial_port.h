@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device_identity.h"
 #include "port_map.h"
 
 #include <QByteArray>
@@ -116,6 +117,12 @@ public:
     // Why no port can have such a lock file on this machine now; empty when one can.
     virtual QString lockFolderNote() const { return QString(); }
 
+    // What tells the device now at this name from another that may take the name later.
+    virtual DeviceIdentity deviceIdentity(const QString &device) const = 0;
+    // The identity of the device the port last opened on, read as it opened: once it is lost
+    // its node, and what the system knows of it, are usually gone. Kept after the port closes.
+    const DeviceIdentity &openedIdentity() const { return m_openedIdentity; }
+
 Q_SIGNALS:
     // The receive notification: raised while the port is open, the threshold is not 0 and at
     // least that many characters wait.
@@ -162,6 +169,7 @@ private:
     QString m_device;
     QString m_name;
     QString m_realDevice; // m_device with every link followed
+    DeviceIdentity m_openedIdentity;
     DeviceResolver m_resolver;
     OpenFailure m_openFailure;
     bool m_open = false;
@@ -184,6 +192,8 @@ public:
     ~SystemSerialControl() override;
 
     QString lockFolderNote() const override;
+    // On Unix as sysfs tells it (device_identity.cpp); on Windows as the port's enumeration does.
+    DeviceIdentity deviceIdentity(const QString &device) const override;
 
 protected:
     QList<SerialDevice> presentPorts() const override { return systemSerialPorts(); }

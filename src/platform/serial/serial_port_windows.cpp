@@ -8,6 +8,7 @@
 #include "bounded_call.h"
 
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QSignalBlocker>
 
 #include <memory>
@@ -99,6 +100,22 @@ SystemSerialControl::~SystemSerialControl() = default;
 QString SystemSerialControl::lockFolderNote() const
 {
     return QString();
+}
+
+DeviceIdentity SystemSerialControl::deviceIdentity(const QString &device) const
+{
+    // What the enumeration says of the port: an adapter's vendor, product and serial number,
+    // nothing of a port of the machine's own.
+    const QSerialPortInfo info(device);
+    if (info.isNull())
+        return {};
+    if (!info.hasVendorIdentifier() || !info.hasProductIdentifier())
+        return DeviceIdentity::fixed(info.systemLocation());
+    const auto hex = [](quint16 id) {
+        return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+    };
+    return DeviceIdentity::usb(hex(info.vendorIdentifier()), hex(info.productIdentifier()),
+                               info.serialNumber(), QString());
 }
 
 static bool apply(QSerialPort &port, const LineSettings &s)
