@@ -3,6 +3,7 @@
 #include "journal/journal_folder.h"
 #include "platform/serial/port_lock.h"
 #include "port/port_description.h"
+#include "version_text.h"
 
 #include <QCommandLineParser>
 
@@ -32,14 +33,24 @@ QString helpText()
         "  -h, --help     Shows this text.\n"
         "  -v, --version  Shows the program's version.\n"
         "      --ports    Lists the serial ports with their COM numbers.\n"
-        "      --journal  Names the folder of the capture journal.\n");
+        "      --journal  Names the folder of the capture journal.\n"
+        "\n"
+        "The toolkit's own options, such as -platform, -style, -stylesheet and -reverse,\n"
+        "are taken too; any other option is refused.\n");
 }
 
 } // namespace
 
 namespace {
 
-// The program's options; the parser's own errors (unknown options) are ignored.
+// The toolkit's own options, which QApplication takes out of the command line itself, with a
+// dash or two. Those with a value take the next word, as the toolkit does.
+const char ToolkitOptionsWithValue[] =
+    "platform platformpluginpath platformtheme plugin qwindowgeometry qwindowicon qwindowtitle "
+    "geometry title icon display name visual session style stylesheet qmljsdebugger";
+const char ToolkitSwitches[] = "reverse testability widgetcount nograb dograb qdevel qdebug";
+
+// The program's options, and the toolkit's so that they are not taken for unknown ones.
 struct Options {
     Options()
     {
@@ -47,6 +58,11 @@ struct Options {
         // could hold an h or a v.
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({help, showVersion, listPorts, journal});
+        const QChar blank = QLatin1Char(' ');
+        for (const QString &name : QString::fromLatin1(ToolkitOptionsWithValue).split(blank))
+            parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+        for (const QString &name : QString::fromLatin1(ToolkitSwitches).split(blank))
+            parser.addOption(QCommandLineOption(name));
     }
     QCommandLineParser parser;
     const QCommandLineOption help{
@@ -56,6 +72,16 @@ struct Options {
     const QCommandLineOption listPorts{QStringLiteral("ports")};
     const QCommandLineOption journal{QStringLiteral("journal")};
 };
+
+// The refusal of options the program does not know, in the words of tarvix-capture's.
+CommandLineAnswer refusal(const QStringList &unknown)
+{
+    const QString problem =
+        unknown.size() == 1
+            ? QStringLiteral("unknown option '%1'").arg(unknown.constFirst())
+            : QStringLiteral("unknown options: %1").arg(unknown.join(QStringLiteral(", ")));
+    return {QStringLiteral("tarvix: %1\nTry 'tarvix --help'.\n").arg(problem), 1};
+}
 
 } // namespace
 
@@ -71,22 +97,26 @@ QString systemLockNote()
     return lockFolderNote(systemLockFolder());
 }
 
-std::optional<QString> commandLineAnswer(const QStringList &arguments, const QString &version,
-                                         const std::function<PortMap()> &ports,
-                                         const std::function<QString()> &lockNote)
+std::optional<CommandLineAnswer> commandLineAnswer(const QStringList &arguments,
+                                                   const QString &version,
+                                                   const std::function<PortMap()> &ports,
+                                                   const std::function<QString()> &lockNote)
 {
     Options options;
     QCommandLineParser &parser = options.parser;
-    // Unknown options make parse() report an error; they are ignored all the same.
+    // A toolkit option without its value makes parse() report an error too; the toolkit
+    // decides what it does with it.
     parser.parse(arguments);
     if (parser.isSet(options.help))
-        return helpText();
+        return CommandLineAnswer{helpText()};
     if (parser.isSet(options.showVersion))
-        return QStringLiteral("tarvix %1\n").arg(version);
+        return CommandLineAnswer{versionText(QStringLiteral("tarvix"), version)};
+    if (!parser.unknownOptionNames().isEmpty())
+        return refusal(parser.unknownOptionNames());
     if (parser.isSet(options.listPorts))
-        return portdescription::listing(ports(), lockNote());
+        return CommandLineAnswer{portdescription::listing(ports(), lockNote())};
     if (parser.isSet(options.journal))
-        return journalFolder() + QLatin1Char('\n');
+        return CommandLineAnswer{journalFolder() + QLatin1Char('\n')};
     return std::nullopt;
 }
 

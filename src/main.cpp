@@ -16,10 +16,12 @@ int main(int argc, char *argv[])
     // Before anything opens a file: Qt's warnings go to descriptor 2 whatever it stands for.
     tvx::openClosedStandardDescriptors();
     const QStringList arguments = tvx::programArguments(argc, argv);
-    // Answered before the application connects to a display: works without one.
+    // Answered before the application connects to a display: works without one, and an
+    // unknown option is refused without a window.
     if (const auto answer = tvx::commandLineAnswer(arguments, QStringLiteral(TVX_VERSION))) {
-        std::fputs(answer->toLocal8Bit().constData(), stdout);
-        return 0;
+        std::fputs(answer->text.toLocal8Bit().constData(),
+                   answer->exitStatus == 0 ? stdout : stderr);
+        return answer->exitStatus;
     }
 
     QApplication app(argc, argv);

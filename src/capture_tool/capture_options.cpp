@@ -1,5 +1,7 @@
 #include "capture_options.h"
 
+#include "version_text.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -117,7 +119,7 @@ ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString
     }
     if (parser.isSet(showVersion)) {
         result.action = Action::Version;
-        result.text = QStringLiteral("tarvix-capture %1\n").arg(version);
+        result.text = versionText(QStringLiteral("tarvix-capture"), version);
         return result;
     }
     const auto fail = [&result](const QString &problem) {

@@ -845,9 +845,16 @@ void TestCaptureTool::answersWithoutDisplay_data()
     QTest::addColumn<QString>("out"); // "{help}": the usage text
     QTest::addColumn<QString>("err");
 
-    QTest::newRow("--version")
-        << words("--version") << 0
-        << QStringLiteral("tarvix-capture %1\n").arg(QStringLiteral(TVX_VERSION)) << QString();
+    const QString version =
+        QStringLiteral("tarvix-capture %1\n"
+                       "Copyright (C) 2026 The Tarvix Conectivity maintainers\n"
+                       "License GPL-3.0-or-later: GNU GPL version 3 or later "
+                       "<https://gnu.org/licenses/gpl.html>.\n"
+                       "This is free software: you are free to change and redistribute "
+                       "it.\n"
+                       "There is NO WARRANTY, to the extent permitted by law.\n")
+            .arg(QStringLiteral(TVX_VERSION));
+    QTest::newRow("--version") << words("--version") << 0 << version << QString();
     QTest::newRow("--help") << words("--help") << 0 << QStringLiteral("{help}") << QString();
     QTest::newRow("unknown option")
         << words("--bogus") << 1 << QString()

@@ -159,8 +159,11 @@ void TestToolCommandLine::answers()
     QFETCH(int, action);
     const ToolCommandLine result = parse(arguments);
     QCOMPARE(int(result.action), action);
+    // The version's whole text, with the licence, is compared where the program prints it
+    // (tst_capture_tool).
     if (action == int(ToolCommandLine::Action::Version))
-        QCOMPARE(result.text, QStringLiteral("tarvix-capture 1.2\n"));
+        QVERIFY2(result.text.startsWith(QLatin1String("tarvix-capture 1.2\nCopyright")),
+                 qPrintable(result.text));
     else
         QVERIFY2(result.text.startsWith(QLatin1String(
                      "Usage: tarvix-capture [--port N | --device PATH] [--out FILE | --dir "

@@ -109,18 +109,29 @@ exit_program()
     [ "$session_program_exit" = 0 ] || fail "the program ended with status $session_program_exit"
 }
 
-# --version and --help answer on standard output without any display; unknown options are
-# ignored and the program starts as always.
+# --version and --help answer on standard output without any display, tarvix-sim's too; an
+# unknown option is refused on standard error with status 1, with a display or without, and the
+# window never opens for it; the toolkit's own options are taken.
 case_command_line()
 {
-    local out
-    out=$(cd "$session_work/run" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        "$program" --version 2>"$session_work/version.err") ||
-        fail "--version ended with status $?: $(cat "$session_work/version.err")"
-    [[ "$out" =~ ^tarvix\ [0-9]+\.[0-9]+ ]] || fail "--version printed \"$out\""
-    [ "$(echo "$out" | wc -l)" = 1 ] || fail "--version printed more than one line: $out"
-    [ ! -s "$session_work/version.err" ] ||
-        fail "--version wrote to standard error: $(cat "$session_work/version.err")"
+    local out program_name
+    local licence='License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.'
+    for program_name in tarvix tarvix-sim; do
+        local binary=$program
+        [ "$program_name" = tarvix ] || binary=$sim
+        out=$(cd "$session_work/run" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+            "$binary" --version 2>"$session_work/version.err") ||
+            fail "$program_name --version ended with status $?: $(cat "$session_work/version.err")"
+        [[ "$(head -n 1 <<<"$out")" =~ ^$program_name\ [0-9]+\.[0-9]+$ ]] ||
+            fail "$program_name --version printed \"$out\""
+        grep -qxF -- "$licence" <<<"$out" || fail "$program_name --version names no licence: $out"
+        [ ! -s "$session_work/version.err" ] ||
+            fail "$program_name --version wrote to standard error: $(cat "$session_work/version.err")"
+
+        # Refused without a display: no toolkit message, no abort.
+        expect_refusal "$program_name" env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+            "$binary" --no-such-option
+    done
 
     out=$(cd "$session_work/run" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
         "$program" --help 2>"$session_work/help.err") ||
@@ -128,13 +139,53 @@ case_command_line()
     for text in 'Usage: tarvix' '--version' '--help' 'tvx.cfg' 'TARVIX_COM'; do
         grep -qF -- "$text" <<<"$out" || fail "--help does not mention $text: $out"
     done
+    # tarvix-sim names itself, not the folder it was built or installed in.
+    out=$("$sim" --help) || fail "tarvix-sim --help ended with status $?"
+    [ "$(head -n 1 <<<"$out")" = 'Usage: tarvix-sim [options]' ] ||
+        fail "tarvix-sim --help begins \"$(head -n 1 <<<"$out")\""
+    ! grep -qF -- "$(dirname "$sim")" <<<"$out" || fail "tarvix-sim --help names its folder: $out"
     [ -z "$(ls -A "$session_work/run")" ] || fail "--version or --help left files behind"
 
-    # Unknown options change nothing: start-up as without tvx.cfg. (A word that is no option
-    # names a reading file: the case open-argument.)
+    # With a display the refusal is the same, and no window opens: the program would wait at
+    # its "File Error" box instead of ending.
     start_sim --delay 600000
-    start_program --no-such-option -x
+    start_program --no-such-option
+    wait_program_end
+    [ "$session_program_exit" = 1 ] ||
+        fail "tarvix --no-such-option on a display ended with status $session_program_exit"
+    same_text "$session_work/tarvix.err" "tarvix: unknown option 'no-such-option'" \
+        "Try 'tarvix --help'." || fail "tarvix --no-such-option on a display said otherwise"
+
+    # The toolkit's own options are taken: start-up as without tvx.cfg. (A word that is no
+    # option names a reading file: the case open-argument.)
+    start_program -platform xcb -reverse -style Fusion
     wait_window 'File Error' >/dev/null
+}
+
+# same_text <file> <line>...: the file holds exactly these lines.
+same_text()
+{
+    local file=$1
+    shift
+    [ "$(cat "$file")" = "$(printf '%s\n' "$@")" ] || {
+        echo "$file holds: $(cat "$file")" >&2
+        return 1
+    }
+}
+
+# expect_refusal <program name> <command>...: the command refuses the option --no-such-option
+# with status 1, on standard error only.
+expect_refusal()
+{
+    local name=$1 status=0
+    shift
+    (cd "$session_work/run" && "$@" >"$session_work/refusal.out" 2>"$session_work/refusal.err") ||
+        status=$?
+    [ "$status" = 1 ] || fail "$name --no-such-option ended with status $status:" \
+        "$(cat "$session_work/refusal.err")"
+    same_text "$session_work/refusal.err" "$name: unknown option 'no-such-option'" \
+        "Try '$name --help'." || fail "$name --no-such-option said otherwise"
+    [ ! -s "$session_work/refusal.out" ] || fail "$name --no-such-option wrote to standard output"
 }
 
 # Start-up without tvx.cfg: the "File Error" box, then the port selection window with the main

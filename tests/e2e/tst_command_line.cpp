@@ -1,12 +1,12 @@
-// The program's command line: --version, --help, --ports and --journal are answered, unknown
-// options are ignored, whatever else a desktop or a user puts there, and the first other word names
-// a reading file to open.
+// The program's command line: --version, --help, --ports and --journal are answered, the
+// toolkit's options are let through, any other option is refused, and the first word that is no
+// option names a reading file to open.
 
 #include "command_line.h"
 
 #include <QTest>
 
-using Request = QString; // "run", "version", "help" or "ports"
+using Request = QString; // "run", "version", "help", "ports", or the text answered
 
 namespace {
 
@@ -21,14 +21,25 @@ Request requestOf(const QStringList &arguments)
                                                QStringLiteral("1.2"), machine);
     if (!answer)
         return QStringLiteral("run");
-    if (answer->startsWith(QLatin1String("Usage: tarvix")))
+    // A refusal goes to standard error, with status 1.
+    if (answer->exitStatus != 0)
+        return QStringLiteral("[%1] %2").arg(answer->exitStatus).arg(answer->text);
+    const QString &text = answer->text;
+    if (text.startsWith(QLatin1String("Usage: tarvix")))
         return QStringLiteral("help");
-    if (*answer == QLatin1String("COM1  /dev/ttyS0  built-in serial port\n"
-                                 "COM2  -           no serial port stands behind this number\n"
-                                 "COM3  -           no serial port stands behind this number\n"
-                                 "COM4  -           no serial port stands behind this number\n"))
+    if (text == QLatin1String("COM1  /dev/ttyS0  built-in serial port\n"
+                              "COM2  -           no serial port stands behind this number\n"
+                              "COM3  -           no serial port stands behind this number\n"
+                              "COM4  -           no serial port stands behind this number\n"))
         return QStringLiteral("ports");
-    return *answer == QLatin1String("tarvix 1.2\n") ? QStringLiteral("version") : *answer;
+    const QLatin1String version("tarvix 1.2\n"
+                                "Copyright (C) 2026 The Tarvix Conectivity maintainers\n"
+                                "License GPL-3.0-or-later: GNU GPL version 3 or later "
+                                "<https://gnu.org/licenses/gpl.html>.\n"
+                                "This is free software: you are free to change and redistribute "
+                                "it.\n"
+                                "There is NO WARRANTY, to the extent permitted by law.\n");
+    return text == version ? QStringLiteral("version") : text;
 }
 
 } // namespace
@@ -69,10 +80,27 @@ void TestCommandLine::request_data()
     // Qt's own options are single-dash words; their letters are no options of the program.
     QTest::newRow("-stylesheet holds an h") << list("-stylesheet dark.qss") << run;
     QTest::newRow("-reverse holds a v") << list("-reverse") << run;
-    QTest::newRow("unknown options") << list("--bogus -x --port=2") << run;
+    // The toolkit's options with one dash or two, a value after them or joined by =.
+    QTest::newRow("-platform xcb") << list("-platform xcb") << run;
+    QTest::newRow("--platform xcb") << list("--platform xcb") << run;
+    QTest::newRow("-display") << list("-display :1 -name tarvix -nograb") << run;
+    QTest::newRow("-style=") << list("-style=fusion -qwindowtitle Readings") << run;
     QTest::newRow("stray words") << list("COM1 readings.dat") << run;
-    QTest::newRow("a file named like an option after --") << list("-- --version") << run;
+    QTest::newRow("a file named like an option after --") << list("-- --version --bogus") << run;
     QTest::newRow("--help with a value") << list("--help=all") << help;
+    const auto refused = [](const char *problem) {
+        return QStringLiteral("[1] tarvix: %1\nTry 'tarvix --help'.\n")
+            .arg(QString::fromLatin1(problem));
+    };
+    QTest::newRow("an unknown option")
+        << list("--no-such-option") << refused("unknown option 'no-such-option'");
+    QTest::newRow("unknown options")
+        << list("--bogus -x --port=2") << refused("unknown options: bogus, x, port");
+    QTest::newRow("one dash") << list("-bogus readings.dat") << refused("unknown option 'bogus'");
+    QTest::newRow("beside the toolkit's")
+        << list("-platform xcb --bogus") << refused("unknown option 'bogus'");
+    QTest::newRow("a toolkit option's value is no option") << list("-stylesheet --bogus") << run;
+    QTest::newRow("before --ports") << list("--bogus --ports") << refused("unknown option 'bogus'");
     QTest::newRow("--ports") << list("--ports") << ports;
     QTest::newRow("-ports as Qt spells options") << list("-ports") << ports;
     QTest::newRow("help wins over ports") << list("--ports --help") << help;
@@ -97,7 +125,7 @@ void TestCommandLine::helpStatesTheLineSettings()
     const auto answer = tvx::commandLineAnswer({QStringLiteral("tarvix"), QStringLiteral("--help")},
                                                QStringLiteral("1.2"));
     QVERIFY(answer);
-    QVERIFY2(answer->contains(QStringLiteral("(1200 baud, 8N1)")), qPrintable(*answer));
+    QVERIFY2(answer->text.contains(QStringLiteral("(1200 baud, 8N1)")), qPrintable(answer->text));
 }
 
 // The reading file to open: the first word that is no option.
@@ -111,7 +139,8 @@ void TestCommandLine::readingFile_data()
     QTest::newRow("none") << QStringList() << "";
     QTest::newRow("one") << list("readings.dat") << "readings.dat";
     QTest::newRow("the first of two") << list("a.dat b.dat") << "a.dat";
-    QTest::newRow("after unknown options") << list("--bogus -x a.dat") << "a.dat";
+    // The toolkit leaves -geometry to the program on a platform other than X11's.
+    QTest::newRow("after the toolkit's options") << list("-geometry 640x480 a.dat") << "a.dat";
     QTest::newRow("named like an option after --") << list("-- --version") << "--version";
 }
 

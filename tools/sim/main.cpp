@@ -3,6 +3,7 @@
 // built-in sample transmission, paced like a real 1200-baud line, never altering a byte.
 
 #include "transmission.h"
+#include "version_text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -59,7 +60,12 @@ int main(int argc, char *argv[])
     cli.setApplicationDescription(QStringLiteral(
         "Plays the Tarvix-1M instrument on a serial line. Without --device it creates a "
         "pseudo-terminal and prints its path on the first line of output."));
-    cli.addHelpOption();
+    const QCommandLineOption help(
+        QStringList{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+        QStringLiteral("Show this text."));
+    const QCommandLineOption showVersion(
+        QStringList{QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("Show the version."));
     const QCommandLineOption device(QStringLiteral("device"),
                                     QStringLiteral("Write to this device instead."),
                                     QStringLiteral("path"));
@@ -86,8 +92,31 @@ int main(int argc, char *argv[])
     const QCommandLineOption hangup(
         QStringLiteral("hangup"),
         QStringLiteral("Hang up (close the line) once sent and drained."));
-    cli.addOptions({device, file, delay, repeat, pauseAfter, pauseMs, fast, cps, hangup});
-    cli.process(app);
+    cli.addOptions(
+        {help, showVersion, device, file, delay, repeat, pauseAfter, pauseMs, fast, cps, hangup});
+    // The answers and refusals of tarvix and tarvix-capture, with the program named as such
+    // rather than by the path it was started from.
+    const bool parsed = cli.parse(app.arguments());
+    if (cli.isSet(help)) {
+        const QString text = cli.helpText();
+        std::fputs(qPrintable(QStringLiteral("Usage: tarvix-sim [options]") +
+                              text.mid(text.indexOf(QLatin1Char('\n')))),
+                   stdout);
+        return 0;
+    }
+    if (cli.isSet(showVersion)) {
+        std::fputs(
+            qPrintable(tvx::versionText(QStringLiteral("tarvix-sim"), QStringLiteral(TVX_VERSION))),
+            stdout);
+        return 0;
+    }
+    if (!parsed) {
+        QString problem = cli.errorText();
+        problem.chop(problem.endsWith(QLatin1Char('.')) ? 1 : 0);
+        problem[0] = problem.at(0).toLower();
+        std::fprintf(stderr, "tarvix-sim: %s\nTry 'tarvix-sim --help'.\n", qPrintable(problem));
+        return 1;
+    }
 
     QByteArray bytes = tvx::sim::sampleTransmission();
     if (cli.isSet(file)) {
