@@ -85,7 +85,8 @@ for size in "${sizes[@]}"; do
 done
 
 out=$(env -u DISPLAY "$prefix/bin/tarvix" --version) || fail "the installed tarvix --version failed"
-[ "$out" = "tarvix $version" ] || fail "the installed tarvix --version printed \"$out\""
+[ "$(head -n 1 <<<"$out")" = "tarvix $version" ] ||
+    fail "the installed tarvix --version printed \"$out\""
 # tarvix-capture runs where there is no display: it links neither Qt's GUI nor its widgets,
 # directly or through another library.
 capture="$prefix/bin/tarvix-capture"
@@ -99,7 +100,8 @@ if ldd "$capture" | grep -E 'libQt6(Gui|Widgets|PrintSupport)\.so|libX11|libxcb\
 fi
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$capture" --version) ||
     fail "the installed tarvix-capture --version failed"
-[ "$out" = "tarvix-capture $version" ] || fail "the installed tarvix-capture --version printed \"$out\""
+[ "$(head -n 1 <<<"$out")" = "tarvix-capture $version" ] ||
+    fail "the installed tarvix-capture --version printed \"$out\""
 
 # Its manual page: compressed, accepted by groff without a warning, with the version, and
 # explaining every option that --help lists.

@@ -69,10 +69,12 @@ wineserver -w
 check "installs into Program Files" test -f "$installed/tarvix.exe" -a -f "$installed/uninstall.exe"
 check "the installed folder is the built one, and the uninstaller" \
     diff -rq --exclude=uninstall.exe "$build/tarvix-$version" "$installed"
-answer=$(cd "$work" && WINEPATH= wine "$installed/tarvix.exe" --version 2>/dev/null | tr -d '\r')
+# The first line names the program and its version; the licence follows.
+answer=$(cd "$work" && WINEPATH= wine "$installed/tarvix.exe" --version 2>/dev/null | tr -d '\r' |
+    head -n 1)
 check "installed tarvix.exe --version answers \"$answer\"" test "$answer" = "tarvix $version"
 answer=$(cd "$work" && WINEPATH= wine "$installed/tarvix-capture.exe" --version 2>/dev/null |
-    tr -d '\r')
+    tr -d '\r' | head -n 1)
 check "installed tarvix-capture.exe --version answers \"$answer\"" \
     test "$answer" = "tarvix-capture $version"
 check "a Start-menu entry" test -f "$shortcut"
