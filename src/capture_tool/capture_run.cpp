@@ -45,9 +45,10 @@ void CaptureRun::start()
         m_comm.setDeviceResolver([device](qint16) { return device; });
         m_comm.setPortName(m_options.device);
     }
-    const std::optional<qint16> port = portNumber();
+    QString configProblem;
+    const std::optional<qint16> port = portNumber(&configProblem);
     if (!port) {
-        m_line.error(QStringLiteral("%1: no usable port number").arg(configfile::fileName()));
+        m_line.error(configProblem);
         end(PortNotOpened);
         return;
     }
@@ -69,7 +70,7 @@ void CaptureRun::start()
 // --port, else the number in tvx.cfg, else COM1 when there is no tvx.cfg at all. A tvx.cfg that
 // gives no number is refused as the desktop program refuses it: the port it meant is unknown,
 // and COM1 may be someone else's device. --device needs no number.
-std::optional<qint16> CaptureRun::portNumber() const
+std::optional<qint16> CaptureRun::portNumber(QString *problem) const
 {
     if (m_options.port)
         return m_options.port;
@@ -80,7 +81,7 @@ std::optional<qint16> CaptureRun::portNumber() const
     const QFileInfo config(configfile::fileName());
     if (!config.exists() && !config.isSymLink())
         return qint16(1);
-    return configfile::read();
+    return configfile::read(problem);
 }
 
 int CaptureRun::exec()

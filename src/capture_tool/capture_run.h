@@ -77,7 +77,8 @@ private:
     bool noticeVisible() const override { return m_notice; }
     void beep() override {} // a tool left beside the instrument rings no terminal
 
-    std::optional<qint16> portNumber() const;
+    // Nothing when tvx.cfg gives no number; *problem then says why.
+    std::optional<qint16> portNumber(QString *problem) const;
     void waitForTransmission();
     void showWaiting();
     void showProgress();

@@ -22,8 +22,10 @@ QByteArray format(qint16 port);
 // optionally signed; anything but a decimal integer in the 16-bit range is no value.
 std::optional<qint16> parse(const QByteArray &content);
 
-// Missing, unreadable or holding no usable number: no value. The file is closed on return.
-std::optional<qint16> read(const QString &path = fileName());
+// Missing, unreadable or holding no usable number: no value, and in *reason the line that tells
+// why, for standard error ("tvx.cfg: no such file in /home/ann", "tvx.cfg: no usable port
+// number: the file is empty"). The file is closed on return.
+std::optional<qint16> read(QString *reason = nullptr, const QString &path = fileName());
 
 // Replaces the file atomically; an old file survives a failed write. Where the folder takes no
 // new file but tvx.cfg itself may be written, it is overwritten in place.

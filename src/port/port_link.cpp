@@ -58,11 +58,9 @@ bool PortLink::reopenLostPort()
 
 bool PortLink::loadAtStartup()
 {
-    const std::optional<qint16> port = configfile::read();
-    if (!port) {
-        m_failure = QStringLiteral("%1: no usable port number").arg(configfile::fileName());
+    const std::optional<qint16> port = configfile::read(&m_failure);
+    if (!port)
         return false;
-    }
     m_portNumber = *port;
     // The control still holds its initial line settings, so they are not applied again.
     return report(m_portNumber, m_comm.setCommPort(m_portNumber) &&

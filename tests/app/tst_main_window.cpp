@@ -9,6 +9,7 @@
 #include "support/file_bytes.h"
 #include "support/modal_watcher.h"
 #include "support/pseudo_terminal.h"
+#include "support/standard_error.h"
 #include "support/twips.h"
 
 #include <QAction>
@@ -154,13 +155,27 @@ void TestMainWindow::startupFailure_data()
     QTest::addColumn<bool>("hasFile");
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<int>("busyPort");
-    QTest::newRow("no tvx.cfg") << false << QByteArray() << 0;
-    QTest::newRow("empty") << true << QByteArray() << 0;
-    QTest::newRow("letters") << true << QByteArray("abc\r\n") << 0;
-    QTest::newRow("out of range") << true << QByteArray("99999\r\n") << 0;
-    QTest::newRow("zero names no port") << true << QByteArray("0\r\n\r\n") << 0;
-    QTest::newRow("negative") << true << QByteArray("-2\r\n\r\n") << 0;
-    QTest::newRow("port held by another program") << true << QByteArray("3\r\n\r\n") << 3;
+    QTest::addColumn<QString>("said"); // on standard error; {cwd}: the working folder
+    const auto unusable = [](const char *why) {
+        return QStringLiteral("tvx.cfg: no usable port number: ") + QLatin1String(why);
+    };
+    QTest::newRow("no tvx.cfg") << false << QByteArray() << 0
+                                << QStringLiteral("tvx.cfg: no such file in {cwd}");
+    QTest::newRow("empty") << true << QByteArray() << 0 << unusable("the file is empty");
+    QTest::newRow("letters") << true << QByteArray("abc\r\n") << 0
+                             << unusable("\"abc\" is not a port number");
+    QTest::newRow("out of range") << true << QByteArray("99999\r\n") << 0
+                                  << unusable("\"99999\" is not a port number");
+    const auto noPort = [](const char *com) {
+        return QLatin1String(com) +
+               QStringLiteral(": no serial port stands behind this number (tarvix --ports lists "
+                              "the ports)");
+    };
+    QTest::newRow("zero names no port") << true << QByteArray("0\r\n\r\n") << 0 << noPort("COM0");
+    QTest::newRow("negative") << true << QByteArray("-2\r\n\r\n") << 0 << noPort("COM-2");
+    QTest::newRow("port held by another program")
+        << true << QByteArray("3\r\n\r\n") << 3
+        << QStringLiteral("COM3 (/dev/ttyS2): Device or resource busy");
 }
 
 void TestMainWindow::startupFailure()
@@ -176,7 +191,15 @@ void TestMainWindow::startupFailure()
         m_comm->setUnavailable(QStringLiteral("/dev/ttyS%1").arg(busyPort - 1));
 
     test::ModalWatcher boxes;
-    m_main->start();
+    QStringList lines;
+    {
+        test::StandardError standardError;
+        m_main->start();
+        lines = standardError.lines();
+    }
+    // The box says the same whatever the cause; standard error tells which.
+    QFETCH(QString, said);
+    QCOMPARE(lines, QStringList(said.replace(QStringLiteral("{cwd}"), QDir::currentPath())));
     QCOMPARE(boxes.boxes().size(), 1);
     const auto box = boxes.boxes().first();
     QCOMPARE(box.text, LostText);

@@ -208,19 +208,23 @@ void TestCaptureRun::unusableConfig_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("words") << "file" << QByteArray("abc\r\n");
-    QTest::newRow("empty") << "file" << QByteArray();
-    QTest::newRow("a number out of range") << "file" << QByteArray("99999\r\n");
-    QTest::newRow("unreadable") << "unreadable" << QByteArray("2\r\n\r\n");
-    QTest::newRow("a folder") << "folder" << QByteArray();
-    QTest::newRow("a named pipe") << "pipe" << QByteArray("2\r\n\r\n");
-    QTest::newRow("a link that leads nowhere") << "link" << QByteArray();
+    QTest::addColumn<QString>("why"); // after "tvx.cfg: no usable port number: "
+    QTest::newRow("words") << "file" << QByteArray("abc\r\n") << "\"abc\" is not a port number";
+    QTest::newRow("empty") << "file" << QByteArray() << "the file is empty";
+    QTest::newRow("a number out of range")
+        << "file" << QByteArray("99999\r\n") << "\"99999\" is not a port number";
+    QTest::newRow("unreadable") << "unreadable" << QByteArray("2\r\n\r\n") << "Permission denied";
+    QTest::newRow("a folder") << "folder" << QByteArray() << "a folder, not a file";
+    QTest::newRow("a named pipe") << "pipe" << QByteArray("2\r\n\r\n") << "not a regular file";
+    QTest::newRow("a link that leads nowhere")
+        << "link" << QByteArray() << "a symbolic link to {cwd}/nowhere.cfg, which does not exist";
 }
 
 void TestCaptureRun::unusableConfig()
 {
     QFETCH(QString, kind);
     QFETCH(QByteArray, content);
+    QFETCH(QString, why);
     const QString config = QStringLiteral("tvx.cfg");
     QVERIFY(::chmod(".", 0777) == 0); // the ordinary user's, for the captures
     int pipe = -1;
@@ -243,8 +247,9 @@ void TestCaptureRun::unusableConfig()
     QVERIFY(run.isOver());
     QCOMPARE(run.status(), int(PortNotOpened));
     QCOMPARE(m_comm->openCount(), 0);
+    why.replace(QStringLiteral("{cwd}"), QDir::currentPath());
     QCOMPARE(QString::fromUtf8(m_stderr),
-             QStringLiteral("tarvix-capture: tvx.cfg: no usable port number\n"));
+             QStringLiteral("tarvix-capture: tvx.cfg: no usable port number: %1\n").arg(why));
 
     CaptureOptions port;
     port.port = 2;

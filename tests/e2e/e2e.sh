@@ -188,14 +188,17 @@ expect_refusal()
     [ ! -s "$session_work/refusal.out" ] || fail "$name --no-such-option wrote to standard output"
 }
 
-# Start-up without tvx.cfg: the "File Error" box, then the port selection window with the main
-# window hidden; Ok on the free COM1 writes tvx.cfg and shows the main window.
+# Start-up without tvx.cfg: the "File Error" box (and on standard error that there is no such
+# file), then the port selection window with the main window hidden; Ok on the free COM1 writes tvx.cfg and shows the main window.
 case_start_up()
 {
     local box port
     start_sim --delay 600000
     start_program
     box=$(wait_window 'File Error')
+    # Standard error says what the box cannot: the file is simply not there yet.
+    same_text "$session_work/tarvix.err" "tvx.cfg: no such file in $(cd "$session_work/run" && pwd -P)" ||
+        fail "a first start said otherwise on standard error"
     window_gone 'Port selection' || fail "the port selection window came before the message"
     window_gone "$main_title" || fail "the main window is shown behind the message"
 

@@ -45,42 +45,53 @@ void TestConfigFile::read_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("expected"); // -100000: no value
+    QTest::addColumn<QString>("why");  // then the reason after "tvx.cfg: no usable port number: "
 
     const int none = -100000;
-    QTest::newRow("written by the program") << QByteArray("2\r\n\r\n") << 2;
-    QTest::newRow("line 1 only") << QByteArray("3\r\n") << 3;
-    QTest::newRow("no line end") << QByteArray("4") << 4;
-    QTest::newRow("further lines ignored") << QByteArray("4\r\nxyz\r\n9") << 4;
-    QTest::newRow("further values ignored") << QByteArray("4,7") << 4;
-    QTest::newRow("blanks around") << QByteArray("  3 \t\r\n") << 3;
-    QTest::newRow("LF only") << QByteArray("1\n\n") << 1;
-    QTest::newRow("zero") << QByteArray("0\r\n") << 0;
-    QTest::newRow("negative") << QByteArray("-5\r\n\r\n") << -5;
-    QTest::newRow("plus sign") << QByteArray("+2") << 2;
-    QTest::newRow("leading zeros") << QByteArray("007") << 7;
-    QTest::newRow("lowest") << QByteArray("-32768") << -32768;
-    QTest::newRow("highest") << QByteArray("32767") << 32767;
-    QTest::newRow("empty") << QByteArray() << none;
-    QTest::newRow("blank lines only") << QByteArray("\r\n\r\n") << none;
-    QTest::newRow("letters") << QByteArray("abc\r\n") << none;
-    QTest::newRow("digits then letters") << QByteArray("2x") << none;
-    QTest::newRow("fraction") << QByteArray("1.5") << none;
-    QTest::newRow("blank inside") << QByteArray("1 2") << none;
-    QTest::newRow("sign only") << QByteArray("-") << none;
-    QTest::newRow("too high") << QByteArray("99999") << none;
-    QTest::newRow("one over") << QByteArray("32768") << none;
-    QTest::newRow("too low") << QByteArray("-32769") << none;
-    QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfe\x7f", 5) << none;
+    QTest::newRow("written by the program") << QByteArray("2\r\n\r\n") << 2 << "";
+    QTest::newRow("line 1 only") << QByteArray("3\r\n") << 3 << "";
+    QTest::newRow("no line end") << QByteArray("4") << 4 << "";
+    QTest::newRow("further lines ignored") << QByteArray("4\r\nxyz\r\n9") << 4 << "";
+    QTest::newRow("further values ignored") << QByteArray("4,7") << 4 << "";
+    QTest::newRow("blanks around") << QByteArray("  3 \t\r\n") << 3 << "";
+    QTest::newRow("LF only") << QByteArray("1\n\n") << 1 << "";
+    QTest::newRow("zero") << QByteArray("0\r\n") << 0 << "";
+    QTest::newRow("negative") << QByteArray("-5\r\n\r\n") << -5 << "";
+    QTest::newRow("plus sign") << QByteArray("+2") << 2 << "";
+    QTest::newRow("leading zeros") << QByteArray("007") << 7 << "";
+    QTest::newRow("lowest") << QByteArray("-32768") << -32768 << "";
+    QTest::newRow("highest") << QByteArray("32767") << 32767 << "";
+    QTest::newRow("empty") << QByteArray() << none << "the file is empty";
+    QTest::newRow("blank lines only") << QByteArray("\r\n\r\n") << none << "it holds no number";
+    QTest::newRow("letters") << QByteArray("abc\r\n") << none << "\"abc\" is not a port number";
+    QTest::newRow("digits then letters")
+        << QByteArray("2x") << none << "\"2x\" is not a port number";
+    QTest::newRow("fraction") << QByteArray("1.5") << none << "\"1.5\" is not a port number";
+    QTest::newRow("blank inside") << QByteArray("1 2") << none << "\"1 2\" is not a port number";
+    QTest::newRow("sign only") << QByteArray("-") << none << "\"-\" is not a port number";
+    QTest::newRow("too high") << QByteArray("99999") << none << "\"99999\" is not a port number";
+    QTest::newRow("one over") << QByteArray("32768") << none << "\"32768\" is not a port number";
+    QTest::newRow("too low") << QByteArray("-32769") << none << "\"-32769\" is not a port number";
+    // Quoted up to 20 characters of text; longer values and control bytes are only described.
+    QTest::newRow("20 characters quoted") << QByteArray("abcdefghijklmnopqrst") << none
+                                          << "\"abcdefghijklmnopqrst\" is not a port number";
+    QTest::newRow("21 characters described")
+        << QByteArray("abcdefghijklmnopqrstu") << none << "its first value is not a port number";
+    QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfe\x7f", 5) << none
+                            << "its first value is not a port number";
 }
 
 void TestConfigFile::read()
 {
     QFETCH(QByteArray, content);
     QFETCH(int, expected);
+    QFETCH(QString, why);
     QVERIFY(test::writeFile(configfile::fileName(), content));
-    const auto value = configfile::read();
+    QString reason;
+    const auto value = configfile::read(&reason);
     if (expected == -100000) {
         QVERIFY(!value.has_value());
+        QCOMPARE(reason, QStringLiteral("tvx.cfg: no usable port number: ") + why);
     } else {
         QVERIFY(value.has_value());
         QCOMPARE(int(*value), expected);
@@ -91,7 +102,10 @@ void TestConfigFile::read()
 
 void TestConfigFile::readMissingFile()
 {
-    QVERIFY(!configfile::read().has_value());
+    QString reason;
+    QVERIFY(!configfile::read(&reason).has_value());
+    // A first start: said as it is, with the folder the file was looked for in.
+    QCOMPARE(reason, QStringLiteral("tvx.cfg: no such file in %1").arg(QDir::currentPath()));
     QVERIFY(!QFile::exists(configfile::fileName())); // reading never creates it
 
 #ifndef Q_OS_WIN // Windows has no named pipes in its folders
@@ -100,12 +114,13 @@ void TestConfigFile::readMissingFile()
     // the pipe's writer after a few seconds, which lets it go, and fails.
     const QByteArray pipe = QFile::encodeName(configfile::fileName());
     QVERIFY(::mkfifo(pipe.constData(), 0600) == 0);
-    auto reading = std::async(std::launch::async, [] { return configfile::read(); });
+    auto reading = std::async(std::launch::async, [&reason] { return configfile::read(&reason); });
     const bool waited = reading.wait_for(std::chrono::seconds(3)) == std::future_status::timeout;
     if (waited)
         ::close(::open(pipe.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     QVERIFY2(!waited, "the reading waited on the named pipe");
     QVERIFY(!reading.get().has_value());
+    QCOMPARE(reason, QStringLiteral("tvx.cfg: no usable port number: not a regular file"));
     QVERIFY(!QFileInfo(configfile::fileName()).isFile());
     QVERIFY(QFile::remove(configfile::fileName()));
 #endif
