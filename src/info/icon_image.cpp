@@ -55,11 +55,16 @@ QImage scaled(const QImage &square, int size)
 
 } // namespace
 
-QImage iconImage(const QImage &picture, int size)
+QImage iconPicture(const QImage &picture)
 {
     QImage image = picture.convertToFormat(QImage::Format_ARGB32);
     clearSurroundings(image);
-    return scaled(squared(image), size);
+    return squared(image);
+}
+
+QImage iconImage(const QImage &picture, int size)
+{
+    return scaled(iconPicture(picture), size);
 }
 
 } // namespace tvx

@@ -10,6 +10,10 @@ namespace tvx {
 // and the windows' icon are both made by it.
 QImage iconImage(const QImage &picture, int size);
 
+// The same picture before it is scaled: the instrument on a transparent square as high as the
+// picture, pixel for pixel. The scalable icon draws this.
+QImage iconPicture(const QImage &picture);
+
 // The sizes the icon is made in, for the desktop and for the windows.
 constexpr int IconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 

@@ -10,8 +10,13 @@
 //
 // writes the same pictures as one Windows icon file, for the program's file and its shortcuts:
 // 32-bit pictures with their transparency, the largest (256) as PNG, as Windows keeps them.
+//
+//     icongen --svg <picture.bmp> <file.svg>
+//
+// writes the scalable icon: the same picture, before it is scaled, drawn pixel for pixel.
 
 #include "info/icon_image.h"
+#include "svg_icon.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -115,6 +120,20 @@ int writeIco(const QImage &picture, const QString &path, const QList<int> &sizes
 
 int main(int argc, char *argv[])
 {
+    if (argc == 4 && qstrcmp(argv[1], "--svg") == 0) {
+        const QImage picture(QString::fromLocal8Bit(argv[2]));
+        if (picture.isNull()) {
+            std::fprintf(stderr, "icongen: cannot read %s\n", argv[2]);
+            return 1;
+        }
+        const QByteArray svg = tvx::svgIcon(tvx::iconPicture(picture));
+        QFile file(QString::fromLocal8Bit(argv[3]));
+        if (!file.open(QIODevice::WriteOnly) || file.write(svg) != svg.size() || !file.flush()) {
+            std::fprintf(stderr, "icongen: cannot write %s\n", argv[3]);
+            return 1;
+        }
+        return 0;
+    }
     if (argc >= 5 && qstrcmp(argv[1], "--ico") == 0) {
         const QImage picture(QString::fromLocal8Bit(argv[2]));
         if (picture.isNull()) {
@@ -136,7 +155,8 @@ int main(int argc, char *argv[])
     if (argc < 5) {
         std::fprintf(stderr, "usage: icongen <picture.bmp> <hicolor folder> <icon name> "
                              "<size>...\n"
-                             "       icongen --ico <picture.bmp> <file.ico> <size>...\n");
+                             "       icongen --ico <picture.bmp> <file.ico> <size>...\n"
+                             "       icongen --svg <picture.bmp> <file.svg>\n");
         return 2;
     }
     QImage picture(QString::fromLocal8Bit(argv[1]));
