@@ -11,13 +11,15 @@ BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-d
 # flock) and minicom (which locks with lock files named after the name it is given) are the other
 # serial programs the port's locking is tried against. at-spi2-core (the accessibility bus and its
 # registry) and python3-pyatspi are the screen reader's side of the accessibility case; xclip is
-# the other program that pastes what the reading area copied, in make bench.
+# the other program that pastes what the reading area copied, in make bench. man-db renders the
+# manual pages, and bash-completion loads the programs' completions, in the package check.
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
                 poppler-utils imagemagick desktop-file-utils groff-base systemd \
                 xfwm4 xfconf dbus-daemon dbus-bin wmctrl picocom minicom \
-                at-spi2-core python3-pyatspi xclip
+                at-spi2-core python3-pyatspi xclip man-db bash-completion
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
-PACKAGE_PACKAGES = dpkg-dev file
+# The package check runs lintian, hardening-check (devscripts) and appstreamcli (appstream).
+PACKAGE_PACKAGES = dpkg-dev file lintian devscripts appstream
 # The Windows program: the MinGW-w64 cross compiler, ninja for Qt's CMake, Wine to run the build's
 # programs and tests, NSIS for the installer.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix ninja-build wine wine64 nsis xz-utils
@@ -28,7 +30,7 @@ PREFIX ?= /usr/local
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps test-deps build run test sanitize windows windows-test demo bench install \
-        package screenshot clean
+        package package-check screenshot clean
 
 all: build
 
@@ -57,9 +59,11 @@ build: deps
 run: build
 	./$(BUILD)/src/tarvix
 
+# Every suite, then the Debian package as a packager and a user meet it (package-check).
 test: test-deps build
 	$(SUDO) bash tests/print/cups-setup.sh || echo "No CUPS: tst_printer_cups will tell."
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) package-check
 
 # The program and the unit and window suites built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in a build folder of their own, then run; any finding fails the
@@ -102,6 +106,12 @@ install: build
 package: build
 	$(call install_missing,$(PACKAGE_PACKAGES))
 	cd $(BUILD) && cpack -G DEB
+
+# The package just made, checked by tools/check-deb.sh: lintian, hardening-check, the metadata's
+# and the desktop entry's validators, the manual pages, the completions, then installed, run and
+# removed again (as root: through sudo when not root). tarvix must not be installed already.
+package-check: test-deps package
+	$(SUDO) tools/check-deb.sh "$$(ls -t $(BUILD)/tarvix_*.deb | head -n 1)"
 
 # Remakes the README's pictures: the main window after a capture, the port selection window
 # with a port's tooltip.

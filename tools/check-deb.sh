@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Checks the Debian package the way a user meets it, on this machine, as root: installs it with
-# apt, runs the installed program from outside the project with the project folder hidden (an
-# empty folder mounted over it, in a mount namespace of its own), as if the project had never
-# been built here, then removes it and checks that nothing of it is left.
+# Checks the Debian package the way a packager and a user meet it, on this machine, as root:
+# lintian (--pedantic) finds no error and no warning in it; then it is installed with apt, its
+# programs pass hardening-check, its AppStream metadata and desktop entry pass their validators,
+# every program has a manual page that renders without a warning, bash completes the programs'
+# options, devices and port numbers; the installed program runs from outside the project with the
+# project folder hidden (an empty folder mounted over it, in a mount namespace of its own), as if
+# the project had never been built here; then the package is removed and nothing of it is left.
 #
 #     sudo tools/check-deb.sh build/tarvix_*.deb
 #
 # Changes the machine: the package is installed and removed again. Needs what make test-deps
-# installs (Xvfb, xdotool, ImageMagick, CUPS with the queue tarvix-pdf for the printing case).
+# and make package install (Xvfb, xdotool, ImageMagick, CUPS with the queue tarvix-pdf for the
+# printing case, bash-completion, lintian, devscripts, appstream, desktop-file-utils, man-db).
 set -euo pipefail
 
 deb=$(realpath "$1")
@@ -40,6 +44,20 @@ traces()
         -o -path /var/log -o -path /var/spool/cups-pdf -o -path "$HOME/PDF" \) -prune -o -iname '*tarvix*' -print 2>/dev/null | sort
 }
 traces >"$scratch/before"
+
+step "lintian --pedantic"
+# Overridden tags are the package's own choices, each with its reason in the overrides file.
+# (Exit status 1 is its finding of tags, which are judged below; 2 is its own failure.)
+status=0
+lintian --pedantic --info --display-experimental --show-overrides "$deb" >"$scratch/lintian" 2>"$scratch/lintian.err" ||
+    status=$?
+cat "$scratch/lintian"
+grep -v 'running with root privileges' "$scratch/lintian.err" >&2 || true
+[ "$status" -le 1 ] || fail "lintian failed with status $status"
+if grep -E '^[EW]: ' "$scratch/lintian" >/dev/null; then
+    fail "lintian finds errors or warnings in the package"
+fi
+echo "lintian: no error, no warning ($(grep -c '^[IPX]: ' "$scratch/lintian") other tags)"
 
 step "apt install $deb"
 DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >"$scratch/apt-install.log" 2>&1 ||
@@ -82,8 +100,80 @@ echo "Depends: $(dpkg-query -W -f='${Depends}' tarvix)"
 if ldd /usr/bin/tarvix-capture | grep -E 'libQt6(Gui|Widgets|PrintSupport)\.so'; then
     fail "tarvix-capture loads a GUI library"
 fi
-grep -qx /usr/share/man/man1/tarvix-capture.1.gz "$scratch/files" ||
-    fail "the package lacks the manual page of tarvix-capture"
+
+step "hardening: every installed program"
+for binary in /usr/bin/tarvix /usr/bin/tarvix-capture /usr/bin/tarvix-sim; do
+    hardening-check "$binary" || fail "hardening-check finds $binary unprotected"
+done
+
+step "manual pages: one for every program, rendered without a warning"
+programs=$(grep '^/usr/bin/' "$scratch/files")
+[ "$(wc -l <<<"$programs")" = 3 ] || fail "the package installs these programs: $programs"
+for binary in $programs; do
+    page="/usr/share/man/man1/$(basename "$binary").1.gz"
+    grep -qx "$page" "$scratch/files" || fail "$binary has no manual page"
+    warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man $page: $warnings"
+    [ -z "$warnings" ] || fail "man warns about $page: $warnings"
+    echo "$page: $(MANWIDTH=80 man -l "$page" 2>/dev/null | wc -l) lines"
+done
+
+step "the desktop entry and the AppStream metadata"
+metainfo=$(grep '^/usr/share/metainfo/.*\.metainfo\.xml$' "$scratch/files") ||
+    fail "the package has no AppStream metadata"
+appstreamcli validate --pedantic --no-net "$metainfo" || fail "appstreamcli refuses $metainfo"
+id=$(basename "$metainfo" .metainfo.xml)
+desktop=/usr/share/applications/$id.desktop
+[ -f "$desktop" ] || fail "no desktop entry $desktop for the ID $id"
+out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
+[ -z "$out" ] || fail "desktop-file-validate: $out"
+grep -qF "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
+    fail "the metadata does not launch $id.desktop"
+for binary in $programs; do
+    grep -qF "<binary>$(basename "$binary")</binary>" "$metainfo" ||
+        fail "the metadata does not provide $(basename "$binary")"
+done
+[ -f /usr/share/icons/hicolor/scalable/apps/tarvix.svg ] || fail "no scalable icon"
+# The releases and the changelog come from the same news, newest first, of the package's version.
+version=$(dpkg-query -W -f='${Version}' tarvix)
+[ "$(dpkg-parsechangelog -l /usr/share/doc/tarvix/changelog.gz -S Version)" = "$version" ] ||
+    fail "the changelog's newest entry is not $version"
+grep -q "<release version=\"$version\" date=\"[0-9-]*\">" "$metainfo" ||
+    fail "the metadata names no release $version"
+echo "$id: valid, launches $desktop, provides $(tr '\n' ' ' <<<"$programs")"
+
+step "bash completion"
+# complete <word>...: what bash offers for the last word, one a line, as bash-completion loads
+# the program's completion.
+complete_words()
+{
+    bash -c '
+        source /usr/share/bash-completion/bash_completion
+        _completion_loader "$1"
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}
+        function=$(complete -p "$1" | sed -n "s/.*-F \([^ ]*\) .*/\1/p")
+        "$function" "$1" "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
+        printf "%s\n" "${COMPREPLY[@]}"
+    ' complete "$@" | sort
+}
+[ "$(complete_words tarvix-capture --de)" = --device ] || fail "--de completes to $(complete_words tarvix-capture --de)"
+[ "$(complete_words tarvix --jo)" = --journal ] || fail "tarvix --jo completes to $(complete_words tarvix --jo)"
+# --device offers the serial devices there are, and nothing else.
+expected=$(for device in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*; do
+    [ -e "$device" ] && echo "$device"
+done | sort)
+[ "$(complete_words tarvix-capture --device '')" = "$expected" ] ||
+    fail "--device completes to $(complete_words tarvix-capture --device '')"
+# --port offers the numbers tarvix --ports finds a port behind, one mapped by TARVIX_COM6 too.
+offered=$(TARVIX_COM6=/dev/null complete_words tarvix-capture --port '')
+grep -qx 6 <<<"$offered" || fail "--port does not offer 6 for TARVIX_COM6: $offered"
+for number in $offered; do
+    TARVIX_COM6=/dev/null tarvix --ports | awk -v com="COM$number" '$1 == com && $2 != "-"' |
+        grep -q . || fail "--port offers $number, behind which there is no port"
+done
+echo "tarvix-capture --port offers: $(tr '\n' ' ' <<<"$offered")"
 
 step "the capture station: the unit, its user and the udev rule example"
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$scratch/contents"
