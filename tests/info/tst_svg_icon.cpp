@@ -64,14 +64,10 @@ void TestSvgIcon::drawsThePicture_data()
 
     // Runs that begin and end at the edges, a transparent gap, a half-transparent pixel, and
     // one colour in two rows.
-    QImage small(4, 2, QImage::Format_ARGB32);
     const QRgb red = qRgb(200, 0, 0), blue = qRgb(0, 0, 255);
-    const QRgb rows[2][4] = {{red, red, qRgba(0, 0, 0, 0), blue},
-                             {qRgba(0, 255, 0, 128), red, red, red}};
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x)
-            small.setPixel(x, y, rows[y][x]);
-    QTest::newRow("edges, gaps and transparency") << small;
+    const QRgb pixels[] = {red, red, qRgba(0, 0, 0, 0), blue, qRgba(0, 255, 0, 128), red, red, red};
+    QImage small(reinterpret_cast<const uchar *>(pixels), 4, 2, QImage::Format_ARGB32);
+    QTest::newRow("edges, gaps and transparency") << small.copy();
 }
 
 void TestSvgIcon::drawsThePicture()
@@ -80,24 +76,8 @@ void TestSvgIcon::drawsThePicture()
     QVERIFY(!picture.isNull());
     int overdrawn = 0;
     const QImage drawn = paintBack(svgIcon(picture), &overdrawn);
-    QCOMPARE(drawn.size(), picture.size());
     QCOMPARE(overdrawn, 0);
-    const QImage expected = picture.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < expected.height(); ++y) {
-        for (int x = 0; x < expected.width(); ++x) {
-            const QRgb want = expected.pixel(x, y);
-            const QRgb got = drawn.pixel(x, y);
-            // Opacity is written to three decimals: within one step of the picture's.
-            if (qAlpha(want) == 0
-                    ? qAlpha(got) != 0
-                    : (got & 0xffffff) != (want & 0xffffff) || qAbs(qAlpha(got) - qAlpha(want)) > 1)
-                QFAIL(qPrintable(QStringLiteral("(%1, %2) is %3, not %4")
-                                     .arg(x)
-                                     .arg(y)
-                                     .arg(got, 8, 16, QLatin1Char('0'))
-                                     .arg(want, 8, 16, QLatin1Char('0'))));
-        }
-    }
+    QCOMPARE(drawn, picture.convertToFormat(QImage::Format_ARGB32));
 }
 
 QTEST_MAIN(TestSvgIcon)
