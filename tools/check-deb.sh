@@ -26,6 +26,9 @@ step()
 {
     echo "== $*"
 }
+# A command that fails where no check expected it says where, rather than ending the check
+# without a word.
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND ended with status $?" >&2' ERR
 
 [ "$(id -u)" = 0 ] || fail "run as root: the package is installed and removed"
 if dpkg-query -W -f='${Status}' tarvix 2>/dev/null | grep -q 'ok installed'; then
@@ -49,7 +52,7 @@ step "lintian --pedantic"
 # Overridden tags are the package's own choices, each with its reason in the overrides file.
 # (Exit status 1 is its finding of tags, which are judged below; 2 is its own failure.)
 status=0
-lintian --pedantic --info --display-experimental --show-overrides "$deb" >"$scratch/lintian" 2>"$scratch/lintian.err" ||
+lintian --pedantic --display-info --display-experimental --show-overrides "$deb" >"$scratch/lintian" 2>"$scratch/lintian.err" ||
     status=$?
 cat "$scratch/lintian"
 grep -v 'running with root privileges' "$scratch/lintian.err" >&2 || true
@@ -162,7 +165,7 @@ complete_words()
 [ "$(complete_words tarvix --jo)" = --journal ] || fail "tarvix --jo completes to $(complete_words tarvix --jo)"
 # --device offers the serial devices there are, and nothing else.
 expected=$(for device in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*; do
-    [ -e "$device" ] && echo "$device"
+    if [ -e "$device" ]; then echo "$device"; fi
 done | sort)
 [ "$(complete_words tarvix-capture --device '')" = "$expected" ] ||
     fail "--device completes to $(complete_words tarvix-capture --device '')"
