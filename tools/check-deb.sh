@@ -38,13 +38,19 @@ fi
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarvix-deb.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-# Everything named after the program, outside the project, the scratch space, the package
+# Everything named after the program, outside the project and its other working trees (where
+# builds and tests of other branches may be running meanwhile), the scratch space, the package
 # manager's own records and the PDF files of printing.
+worktrees=()
+while read -r worktree; do
+    worktrees+=(-o -path "$worktree")
+done < <(git -C "$project" worktree list --porcelain 2>/dev/null | sed -n 's/^worktree //p')
 traces()
 {
     find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /run \
-        -o -path "$project" -o -path /var/lib/dpkg -o -path /var/lib/apt -o -path /var/cache \
-        -o -path /var/log -o -path /var/spool/cups-pdf -o -path "$HOME/PDF" \) -prune -o -iname '*tarvix*' -print 2>/dev/null | sort
+        -o -path "$project" "${worktrees[@]}" -o -path /var/lib/dpkg -o -path /var/lib/apt \
+        -o -path /var/cache -o -path /var/log -o -path /var/spool/cups-pdf -o -path "$HOME/PDF" \) \
+        -prune -o -iname '*tarvix*' -print 2>/dev/null | sort
 }
 traces >"$scratch/before"
 
