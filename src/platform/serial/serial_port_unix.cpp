@@ -230,6 +230,13 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
         failure->reason = result.reason;
         return false;
     };
+    // A device that is not there is in nobody's use, whatever lock its name may meet.
+    struct stat status {};
+    if (::stat(QFile::encodeName(real).constData(), &status) != 0 && errno == ENOENT) {
+        failure->kind = OpenFailure::Other;
+        failure->reason = qt_error_string(ENOENT);
+        return false;
+    }
     const PortLock::Result locked = lock.acquire(deviceNamesOf(device));
     if (locked.outcome == PortLock::Outcome::Busy ||
         locked.outcome == PortLock::Outcome::StaleUnremovable)

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void realPortMissingDeviceFails();
     void realPortHeldByOtherOpeningFails_data();
     void realPortHeldByOtherOpeningFails();
+    void absentDeviceIsNoneInUse();
     void realPortRemovesItsLockBeforeLettingGo_data();
     void realPortRemovesItsLockBeforeLettingGo();
     void lostDeviceReason_data();
@@ -536,6 +537,22 @@ void TestSerialPort::realPortHeldByOtherOpeningFails()
     QVERIFY(first.setPortOpen(false));
     QVERIFY(!QFileInfo::exists(lock) && !QFileInfo::exists(linkLock));
     QVERIFY2(second.setPortOpen(true), qPrintable(second.errorString())); // free again
+}
+
+// A device that is not there is said to be missing, even where a living lock has its name.
+void TestSerialPort::absentDeviceIsNoneInUse()
+{
+    const QString name = QStringLiteral("tvx-absent-%1").arg(QCoreApplication::applicationPid());
+    QFile lock(QStringLiteral("/run/lock/LCK..") + name);
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(lockFileContent(QCoreApplication::applicationPid()));
+    lock.close();
+    SystemSerialControl comm;
+    comm.setDeviceResolver([&](qint16) { return QStringLiteral("/nonexistent/") + name; });
+    const bool opened = comm.setPortOpen(true);
+    lock.remove();
+    QVERIFY(!opened);
+    QCOMPARE(comm.openFailure().reason, qt_error_string(ENOENT));
 }
 
 void TestSerialPort::lostDeviceReason_data()
