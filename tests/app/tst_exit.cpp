@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "files/reading_file.h"
 #include "journal/capture_journal.h"
+#include "journal/journal_folder.h"
 #include "port/config_file.h"
 #include "support/fake_serial_control.h"
 #include "support/file_bytes.h"
@@ -42,7 +43,10 @@ void TestExit::exitEndsEventLoop()
     QTemporaryDir dir;
     QVERIFY(QDir::setCurrent(dir.path()));
     QVERIFY(configfile::write(1));
-    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
+    // The journal's folder under the test's own: where the system keeps a program's state.
+    const QString state = dir.filePath(QStringLiteral("state"));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+    qputenv("LOCALAPPDATA", QFile::encodeName(QDir::toNativeSeparators(state)));
     const QByteArray transmission = "001   23.16\r\n";
     QString journalFile;
     {
@@ -93,8 +97,8 @@ void TestExit::exitEndsEventLoop()
         QCOMPARE(window.capturing(), way == QLatin1String("capture"));
     }
     // Ended in the middle or not, the capture is a reading file in the journal.
-    const QStringList journal = QDir(dir.filePath(QStringLiteral("state/tarvix/captures")))
-                                    .entryList({QStringLiteral("readings-*.dat")}, QDir::Files);
+    const QStringList journal =
+        QDir(journalFolder()).entryList({QStringLiteral("readings-*.dat")}, QDir::Files);
     if (journalFile.isEmpty()) {
         QCOMPARE(journal, QStringList());
         return;

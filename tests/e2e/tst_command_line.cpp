@@ -47,7 +47,11 @@ Request requestOf(const QStringList &arguments)
 class TestCommandLine : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { qputenv("XDG_STATE_HOME", "/srv/state"); }
+    void initTestCase()
+    {
+        qputenv("XDG_STATE_HOME", "/srv/state");
+        qputenv("LOCALAPPDATA", "D:\\Users\\tech\\AppData\\Local");
+    }
     void request_data();
     void request();
     void helpStatesTheLineSettings();
@@ -105,7 +109,11 @@ void TestCommandLine::request_data()
     QTest::newRow("-ports as Qt spells options") << list("-ports") << ports;
     QTest::newRow("help wins over ports") << list("--ports --help") << help;
     QTest::newRow("version wins over ports") << list("--ports -v") << version;
+#ifdef Q_OS_WIN
+    const Request journal = QStringLiteral("D:\\Users\\tech\\AppData\\Local\\Tarvix\\captures\n");
+#else
     const Request journal = QStringLiteral("/srv/state/tarvix/captures\n");
+#endif
     QTest::newRow("--journal") << list("--journal") << journal;
     QTest::newRow("ports win over journal") << list("--journal --ports") << ports;
     QTest::newRow("help wins over journal") << list("--journal -h") << help;
