@@ -195,6 +195,10 @@ void TestPortRecovery::onlyTheSameDevice()
                  .arg(device, other));
     QCOMPARE(comm.openCount(), 1);
     QVERIFY(recovery.waiting() && !recovery.retrying());
+    // Said once: the folder changing again (another device plugged in) says nothing more.
+    QVERIFY(test::writeFile(dev.filePath(QStringLiteral("ttyUSB1")), ""));
+    QTest::qWait(300);
+    QCOMPARE(notReopened.count(), 1);
 
     // That one goes, and the lost one is back: it is reopened, with nothing more said.
     QVERIFY(QFile::remove(device));
