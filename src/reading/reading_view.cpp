@@ -104,6 +104,7 @@ void ReadingView::textReplaced()
 {
     m_rows.clear();
     m_anchor = m_position = 0;
+    m_goalX = -1;
     m_top = Place();
     updateEnd();
     syncScrollBar();

@@ -25,9 +25,14 @@ class ReadingText;
 // the scroll bar's steps and pages move by rows as the keys do. A line is wrapped from its start,
 // a line longer than a segment (64 KiB) from the start of each segment.
 //
+// The position is the keyboard caret, as in a read-only text box that takes keyboard selection:
+// the arrows, Home, End and the page keys move it (with Shift they extend the selection), and the
+// view follows it.
+//
 // Its work is spread by job: layout and scrolling (reading_view.cpp), drawing
-// (reading_view_paint.cpp), selection and clipboard (reading_view_selection.cpp), keyboard and
-// mouse (reading_view_input.cpp); assistive technology reads it through ReadingViewAccessible.
+// (reading_view_paint.cpp), selection and clipboard (reading_view_selection.cpp), the caret's
+// moves (reading_view_caret.cpp), keyboard and mouse (reading_view_input.cpp); assistive
+// technology reads it through ReadingViewAccessible.
 class ReadingView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -41,7 +46,7 @@ public:
     const QByteArray &bytes() const;
     const LineIndex &lines() const;
 
-    // The selection: the bytes from the anchor to the position, in either order.
+    // The selection: the bytes from the anchor to the position (the caret), in either order.
     qint64 anchor() const { return m_anchor; }
     qint64 position() const { return m_position; }
     qint64 selectionStart() const { return std::min(m_anchor, m_position); }
@@ -60,6 +65,9 @@ public:
     QRect characterRect(qint64 offset);
     // The visual row around offset: [start, end) of the text, without the line break.
     std::pair<qint64, qint64> rowAround(qint64 offset);
+    // The stretch of word characters around offset, or the one character there that is not one,
+    // within the part of its line that is laid out at once: [start, end) of the text.
+    std::pair<qint64, qint64> wordAround(qint64 offset) const;
     // Scrolls so that offset is on screen.
     void ensureVisible(qint64 offset);
     void scrollToTop();
@@ -130,6 +138,33 @@ private:
     // Puts the selection on the primary selection, as a mouse selection does on X11.
     void offerSelection();
 
+    // Where a key takes the caret.
+    enum class Motion {
+        NextCharacter,
+        PreviousCharacter,
+        NextWord,
+        PreviousWord,
+        NextRow,
+        PreviousRow,
+        NextPage,
+        PreviousPage,
+        RowStart,
+        RowEnd,
+        TextStart,
+        TextEnd,
+    };
+    // The motion a key asks for, and whether it extends the selection; false for other keys.
+    static bool caretMotion(const QKeyEvent *event, Motion *motion, bool *extend);
+    void moveCaret(Motion motion, bool extend);
+    // The caret's offset a number of rows away, as near to x as the row allows.
+    qint64 rowsAway(qint64 offset, qint64 rows, qreal x);
+    // The last caret offset of a row: before the character that a wrap ends it with, so that
+    // the caret stays on the row.
+    qint64 rowEndOffset(const Row &row) const;
+    qreal xOf(qint64 offset);
+    qint64 nextWord(qint64 offset) const;
+    qint64 previousWord(qint64 offset) const;
+
     ReadingText *m_text = nullptr;
     RowLayout m_layout;
     QRawFont m_rawFont;
@@ -142,6 +177,9 @@ private:
     bool m_syncing = false;
     qint64 m_anchor = 0;
     qint64 m_position = 0;
+    // The x that Up, Down and the page keys keep the caret at, while they move it; -1 after any
+    // other move.
+    qreal m_goalX = -1;
     bool m_dragging = false;
     QPoint m_dragPoint;
     QTimer m_dragScroll;

@@ -1,6 +1,5 @@
 #include "reading_view_accessible.h"
 
-#include "reading/characters.h"
 #include "reading/reading_view.h"
 
 #include <climits>
@@ -64,6 +63,24 @@ void announceAppended(ReadingView *view, qint64 position, const QByteArray &bloc
 {
     QAccessibleTextInsertEvent event(view, clampInt(position),
                                      limited(block.constData(), block.size()));
+    QAccessible::updateAccessibility(&event);
+}
+
+void announceCaret(ReadingView *view, qint64 oldPosition, std::pair<qint64, qint64> oldSelection)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (view->position() != oldPosition) {
+        QAccessibleTextCursorEvent event(view, clampInt(view->position()));
+        QAccessible::updateAccessibility(&event);
+    }
+    const auto none = [](std::pair<qint64, qint64> s) { return s.first == s.second; };
+    const std::pair selection(view->selectionStart(), view->selectionEnd());
+    if (selection == oldSelection || (none(selection) && none(oldSelection)))
+        return;
+    QAccessibleTextSelectionEvent event(view, clampInt(selection.first),
+                                        clampInt(selection.second));
+    event.setCursorPosition(clampInt(view->position()));
     QAccessible::updateAccessibility(&event);
 }
 
@@ -149,6 +166,7 @@ int ReadingViewAccessible::cursorPosition() const
 void ReadingViewAccessible::setCursorPosition(int position)
 {
     view()->setSelection(position, position);
+    view()->ensureVisible(view()->position());
 }
 
 QString ReadingViewAccessible::text(int startOffset, int endOffset) const
@@ -171,17 +189,10 @@ std::pair<qint64, qint64> ReadingViewAccessible::range(qint64 offset,
     switch (type) {
     case QAccessible::CharBoundary:
         return {offset, std::min(offset + 1, size)};
-    case QAccessible::WordBoundary: {
-        if (offset == size || !isWordCharacter(bytes.at(offset)))
-            return {offset, std::min(offset + 1, size)};
-        qint64 start = offset;
-        qint64 end = offset + 1;
-        while (start > 0 && isWordCharacter(bytes.at(start - 1)))
-            --start;
-        while (end < size && isWordCharacter(bytes.at(end)))
-            ++end;
-        return {start, end};
-    }
+    case QAccessible::WordBoundary:
+        if (offset == size)
+            return {offset, offset};
+        return view()->wordAround(offset);
     case QAccessible::LineBoundary: {
         // A row as shown, with the line break that ends it.
         const auto [start, end] = view()->rowAround(offset);

@@ -56,5 +56,8 @@ void installReadingViewAccessibility();
 // most TextLimit characters.
 void announceReplaced(ReadingView *view, qint64 oldSize);
 void announceAppended(ReadingView *view, qint64 position, const QByteArray &block);
+// Tell it that the caret or the selection changed, as the toolkit's text boxes do: the caret's
+// move first, then the selection's change (an empty selection is none, wherever the caret is).
+void announceCaret(ReadingView *view, qint64 oldPosition, std::pair<qint64, qint64> oldSelection);
 
 } // namespace tvx

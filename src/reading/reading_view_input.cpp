@@ -1,5 +1,6 @@
-// The reading area's keyboard and mouse: the keys and the wheel scroll as in the toolkit's
-// read-only text boxes, the mouse selects, and the right button offers Copy and Select All.
+// The reading area's keyboard and mouse: the keys move the caret and the wheel scrolls as in the
+// toolkit's read-only text boxes, the mouse selects, and the right button offers Copy and Select
+// All.
 
 #include "reading_view.h"
 
@@ -32,34 +33,22 @@ void ReadingView::keyPressEvent(QKeyEvent *event)
         selectAll();
         return;
     }
-    // Every key moves the text as the scroll bar's own steps do.
-    const auto action = [event] {
-        switch (event->key()) {
-        case Qt::Key_Up:
-            return QAbstractSlider::SliderSingleStepSub;
-        case Qt::Key_Down:
-            return QAbstractSlider::SliderSingleStepAdd;
-        case Qt::Key_PageUp:
-            return QAbstractSlider::SliderPageStepSub;
-        case Qt::Key_PageDown:
-            return QAbstractSlider::SliderPageStepAdd;
-        case Qt::Key_Space:
-            return event->modifiers() & Qt::ShiftModifier ? QAbstractSlider::SliderPageStepSub
-                                                          : QAbstractSlider::SliderPageStepAdd;
-        case Qt::Key_Home:
-            return QAbstractSlider::SliderToMinimum;
-        case Qt::Key_End:
-            return QAbstractSlider::SliderToMaximum;
-        default:
-            return QAbstractSlider::SliderNoAction;
-        }
-    }();
-    if (action == QAbstractSlider::SliderNoAction) {
-        QAbstractScrollArea::keyPressEvent(event);
+    Motion motion = Motion::NextCharacter;
+    bool extend = false;
+    if (caretMotion(event, &motion, &extend)) {
+        moveCaret(motion, extend);
+        event->accept();
         return;
     }
-    verticalScrollBar()->triggerAction(action);
-    event->accept();
+    // Space pages the text as the toolkit's read-only text boxes page it, leaving the caret.
+    if (event->key() == Qt::Key_Space) {
+        verticalScrollBar()->triggerAction(event->modifiers() & Qt::ShiftModifier
+                                               ? QAbstractSlider::SliderPageStepSub
+                                               : QAbstractSlider::SliderPageStepAdd);
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
 }
 
 void ReadingView::zoomBy(qreal points)

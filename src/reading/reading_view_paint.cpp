@@ -1,4 +1,5 @@
-// The reading area's drawing: the rows on screen, the selection over them, and the focus frame.
+// The reading area's drawing: the rows on screen, the selection over them, and, while the area
+// has the keyboard focus, the caret and the focus frame.
 
 #include "reading_view.h"
 
@@ -7,6 +8,7 @@
 
 #include <QGlyphRun>
 #include <QPainter>
+#include <QStyle>
 
 namespace tvx {
 
@@ -20,6 +22,10 @@ void ReadingView::paintEvent(QPaintEvent *)
     const qint64 selStart = selectionStart();
     const qint64 selEnd = selectionEnd();
     const char *data = bytes().constData();
+    // The caret shows where the keys go on from only while they come here.
+    const bool caretShown = hasFocus();
+    const Place caretPlace = caretShown ? placeOf(m_position) : Place();
+    const int caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth));
 
     Place place = m_top;
     for (int y = Margin; y < viewport()->height(); y += m_rowHeight) {
@@ -63,6 +69,10 @@ void ReadingView::paintEvent(QPaintEvent *)
             painter.setClipRect(box);
             draw(highlighted);
             painter.restore();
+        }
+        if (caretShown && place == caretPlace) {
+            const qreal x = Margin + xs[size_t(std::clamp<qint64>(m_position - r.start, 0, n))];
+            painter.fillRect(QRectF(x, y, caretWidth, m_rowHeight), text);
         }
         const Place next = moved(place, 1);
         if (next == place)

@@ -5,11 +5,9 @@
 
 #include "app/reading_text.h"
 #include "reading/characters.h"
+#include "reading/reading_view_accessible.h"
 
-#include <QAccessible>
 #include <QGuiApplication>
-
-#include <climits>
 
 namespace tvx {
 
@@ -18,17 +16,15 @@ void ReadingView::setSelection(qint64 anchor, qint64 position)
     const qint64 size = bytes().size();
     anchor = std::clamp<qint64>(anchor, 0, size);
     position = std::clamp<qint64>(position, 0, size);
+    m_goalX = -1;
     if (anchor == m_anchor && position == m_position)
         return;
+    const qint64 oldPosition = m_position;
+    const std::pair oldSelection(selectionStart(), selectionEnd());
     m_anchor = anchor;
     m_position = position;
     viewport()->update();
-    if (QAccessible::isActive()) {
-        QAccessibleTextSelectionEvent event(this, int(std::min<qint64>(selectionStart(), INT_MAX)),
-                                            int(std::min<qint64>(selectionEnd(), INT_MAX)));
-        event.setCursorPosition(int(std::min<qint64>(m_position, INT_MAX)));
-        QAccessible::updateAccessibility(&event);
-    }
+    announceCaret(this, oldPosition, oldSelection);
     Q_EMIT selectionChanged();
 }
 
@@ -54,12 +50,13 @@ void ReadingView::offerSelection()
         m_clipboard.put(QClipboard::Selection, bytes(), selectionStart(), selectionEnd());
 }
 
-void ReadingView::selectWordAt(qint64 offset)
+std::pair<qint64, qint64> ReadingView::wordAround(qint64 offset) const
 {
     const QByteArray &text = bytes();
-    if (offset >= text.size())
-        return;
-    // A word never reaches beyond its segment, so a double-click costs the same anywhere.
+    offset = std::clamp<qint64>(offset, 0, text.size());
+    if (offset == text.size())
+        return {offset, offset};
+    // A word never reaches beyond its segment, so finding one costs the same anywhere.
     const LineIndex::Segment s = lines().segment(text, lines().segmentOf(text, offset));
     qint64 start = offset;
     qint64 end = offset + 1;
@@ -69,6 +66,14 @@ void ReadingView::selectWordAt(qint64 offset)
         while (end < s.end && isWordCharacter(text.at(end)))
             ++end;
     }
+    return {start, end};
+}
+
+void ReadingView::selectWordAt(qint64 offset)
+{
+    if (offset >= bytes().size())
+        return;
+    const auto [start, end] = wordAround(offset);
     setSelection(start, end);
 }
 

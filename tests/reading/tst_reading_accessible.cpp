@@ -13,7 +13,7 @@ using namespace tvx;
 namespace {
 
 // The events a screen reader is told of: "insert P text", "remove P N" (N blanks), "update P N
-// text", "select START END caret P".
+// text", "caret P", "select START END caret P".
 QStringList heard;
 
 void listen(QAccessibleEvent *event)
@@ -32,6 +32,9 @@ void listen(QAccessibleEvent *event)
         const auto *e = static_cast<QAccessibleTextUpdateEvent *>(event);
         heard << QStringLiteral("update ") + at(e->changePosition()) + at(e->textRemoved().size()) +
                      e->textInserted();
+    } else if (event->type() == QAccessible::TextCaretMoved) {
+        const auto *e = static_cast<QAccessibleTextCursorEvent *>(event);
+        heard << QStringLiteral("caret ") + QString::number(e->cursorPosition());
     } else if (event->type() == QAccessible::TextSelectionChanged) {
         const auto *e = static_cast<QAccessibleTextSelectionEvent *>(event);
         heard << QStringLiteral("select ") + at(e->selectionStart()) + at(e->selectionEnd()) +
@@ -50,6 +53,8 @@ private Q_SLOTS:
     void textEvents();
     void requestsAreLimited_data();
     void requestsAreLimited();
+    void caretMoves_data();
+    void caretMoves();
 };
 
 void TestReadingAccessible::initTestCase()
@@ -96,8 +101,8 @@ void TestReadingAccessible::accessibleText()
     QCOMPARE(area.view.selectedBytes(), QByteArray("1\r\nRe"));
     // Selected backwards, the caret is where the selection was drawn to.
     area.view.setSelection(8, 2);
-    QCOMPARE(heard, (QStringList{QStringLiteral("select 3 8 caret 8"),
-                                 QStringLiteral("select 2 8 caret 2")}));
+    QCOMPARE(heard, (QStringList{QStringLiteral("caret 8"), QStringLiteral("select 3 8 caret 8"),
+                                 QStringLiteral("caret 2"), QStringLiteral("select 2 8 caret 2")}));
     textInterface->setSelection(0, 3, 8);
     QCOMPARE(textInterface->selectionCount(), 1);
     textInterface->selection(0, &start, &end);
@@ -197,6 +202,80 @@ void TestReadingAccessible::requestsAreLimited()
     QCOMPARE(accessible->text(QAccessible::Value).size(), given);
     QCOMPARE(textInterface->text(size - 1, -1), QStringLiteral("z"));
     QCOMPARE(textInterface->text(1, 0), QString());
+}
+
+void TestReadingAccessible::caretMoves_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("anchor"); // the selection before the keys
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("atCaret"); // the line, word and character there
+    // "a|b": the strings a and b.
+    const auto list = [](const char *joined) {
+        return QString::fromLatin1(joined).split(QLatin1Char('|'));
+    };
+    const QByteArray t = "ID 1\r\n 002     23.22\r\nend";
+    QTest::newRow("Down") << t << 0ll << 0ll << "Down" << list("caret 6")
+                          << list(" 002     23.22\r\n| | ");
+    QTest::newRow("Right") << t << 0ll << 0ll << "Right" << list("caret 1")
+                           << list("ID 1\r\n|ID|D");
+    QTest::newRow("Ctrl+Right") << t << 7ll << 7ll << "Ctrl+Right" << list("caret 15")
+                                << list(" 002     23.22\r\n|23|2");
+    QTest::newRow("Ctrl+End") << t << 0ll << 0ll << "Ctrl+End" << list("caret 25") << list("end||");
+    QTest::newRow("Shift+Down") << t << 0ll << 0ll << "Shift+Down"
+                                << list("caret 6|select 0 6 caret 6")
+                                << list(" 002     23.22\r\n| | ");
+    QTest::newRow("Right ends a selection")
+        << t << 0ll << 6ll << "Right" << list("select 6 6 caret 6")
+        << list(" 002     23.22\r\n| | ");
+    QTest::newRow("Ctrl+A") << t << 3ll << 3ll << "Ctrl+A" << list("caret 25|select 0 25 caret 25")
+                            << list("end||");
+    QTest::newRow("nowhere to go")
+        << t << 0ll << 0ll << "Left" << QStringList() << list("ID 1\r\n|ID|I");
+    QTest::newRow("Space pages the text only")
+        << t << 2ll << 2ll << "Space" << QStringList() << list("ID 1\r\n| | ");
+    // A word is read within the 64 KiB part of a long line it lies in.
+    const qint64 part = LineIndex::SegmentSize;
+    QTest::newRow("in a long line")
+        << QByteArray(part * 2 + 5, 'x') << part + 3 << part + 3 << "Right"
+        << QStringList{QStringLiteral("caret %1").arg(part + 4)}
+        << QStringList{QString(), QString(part, QLatin1Char('x')), QStringLiteral("x")};
+}
+
+// Each move of the caret is told as a caret move, and each change of the selection after it; the
+// line, word and character at the new caret are what a screen reader reads out.
+void TestReadingAccessible::caretMoves()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, anchor);
+    QFETCH(qint64, position);
+    QFETCH(QString, keys);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, atCaret);
+    Area area;
+    area.text.replace(text);
+    area.view.setSelection(anchor, position);
+    heard.clear();
+    QTest::keyClick(&area.view, QKeySequence(keys)[0].key(),
+                    QKeySequence(keys)[0].keyboardModifiers());
+    QCOMPARE(heard, events);
+    QAccessibleTextInterface *textInterface =
+        QAccessible::queryAccessibleInterface(&area.view)->textInterface();
+    const int caret = textInterface->cursorPosition();
+    QCOMPARE(caret, area.view.position());
+    int start = 0;
+    int end = 0;
+    const QAccessible::TextBoundaryType kinds[] = {
+        QAccessible::LineBoundary, QAccessible::WordBoundary, QAccessible::CharBoundary};
+    for (int i = 0; i < 3; ++i) {
+        const QString got = textInterface->textAtOffset(caret, kinds[i], &start, &end);
+        if (atCaret[i].isNull()) // too long to compare: its size only
+            QVERIFY(got.size() <= LineIndex::SegmentSize);
+        else
+            QCOMPARE(got, atCaret[i]);
+    }
 }
 
 QTEST_MAIN(TestReadingAccessible)

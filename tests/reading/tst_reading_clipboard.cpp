@@ -208,8 +208,9 @@ void TestReadingClipboard::copyHoldsOnlyTheSelection()
     QTRY_COMPARE(pasted(), QByteArray(selected, '7'));
 }
 
-// As in the toolkit's text boxes on X11, whatever the mouse selects is offered as the primary
-// selection, for a middle-click in another program; the clipboard is left as it was.
+// As in the toolkit's text boxes on X11, whatever the mouse or Shift with a caret key selects is
+// offered as the primary selection, for a middle-click in another program; the clipboard is left
+// as it was.
 void TestReadingClipboard::mouseSelectionIsThePrimarySelection()
 {
     QVERIFY(clipboard()->supportsSelection());
@@ -232,6 +233,11 @@ void TestReadingClipboard::mouseSelectionIsThePrimarySelection()
     // A click that selects nothing leaves the primary selection as it was.
     QTest::mouseClick(surface, Qt::LeftButton, {}, area.pointAt(2));
     QCOMPARE(primary(), QByteArray("line\r\nse"));
+    // The caret stays where the click left it; Shift+End selects from there.
+    QTest::keyClick(&area.view, Qt::Key_End, Qt::ShiftModifier);
+    QCOMPARE(primary(), QByteArray("rst line"));
+    QTest::keyClick(&area.view, Qt::Key_Right);
+    QCOMPARE(primary(), QByteArray("rst line"));
     QCOMPARE(clipboard()->text(), QStringLiteral("copied before"));
 }
 

@@ -80,6 +80,9 @@ private Q_SLOTS:
     void contextMenu_data();
     void contextMenu();
     void focusShows();
+    void caretKeys_data();
+    void caretKeys();
+    void caretStaysInSight();
 };
 
 void TestReadingView::display_data()
@@ -169,7 +172,7 @@ void TestReadingView::jumpsReachEveryRow_data()
 }
 
 // Rows follow each other without gap or overlap wherever the view goes; the end shows the last
-// byte on the last row, and every key moves by the rows it should.
+// byte on the last row, and the keys and the scroll bar's steps move by the rows they should.
 void TestReadingView::jumpsReachEveryRow()
 {
     QFETCH(QByteArray, text);
@@ -194,7 +197,7 @@ void TestReadingView::jumpsReachEveryRow()
     QScrollBar *bar = area.view.verticalScrollBar();
     QCOMPARE(bar->value(), bar->maximum());
     const auto endRows = area.view.visibleRows();
-    QTest::keyClick(&area.view, Qt::Key_Up);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
     QCOMPARE(area.view.visibleRows()[1], endRows[0]);
     QTest::keyClick(&area.view, Qt::Key_Home, Qt::ControlModifier);
     QCOMPARE(area.view.visibleRows().front().first, 0);
@@ -206,7 +209,7 @@ void TestReadingView::jumpsReachEveryRow()
     QVERIFY(pageTop <= topRows.back().second + 2);
     QTest::keyClick(&area.view, Qt::Key_PageUp);
     QCOMPARE(area.view.visibleRows(), topRows);
-    QTest::keyClick(&area.view, Qt::Key_Down);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     QCOMPARE(area.view.visibleRows().front(), topRows[1]);
     for (int value : {bar->maximum() / 3, bar->maximum() / 2 + 1, bar->maximum() - 1}) {
         bar->setValue(value);
@@ -558,6 +561,125 @@ void TestReadingView::focusShows()
     QTRY_VERIFY(edge() != without);
     before->setFocus();
     QTRY_COMPARE(edge(), without);
+}
+
+void TestReadingView::caretKeys_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("anchor"); // the selection before the keys
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<qint64>("anchorAfter");
+    QTest::addColumn<qint64>("positionAfter");
+    // Rows [0, 7) [9, 12) [13, 15) [16, 21); the breaks CR LF, LF, CR.
+    const QByteArray t = "abc def\r\nghi\njk\rlmnop";
+    QTest::newRow("Right over a character") << t << 0ll << 0ll << "Right" << 1ll << 1ll;
+    QTest::newRow("Right over a CR LF at once") << t << 7ll << 7ll << "Right" << 9ll << 9ll;
+    QTest::newRow("Left back over it") << t << 9ll << 9ll << "Left" << 7ll << 7ll;
+    QTest::newRow("Right over a lone LF") << t << 12ll << 12ll << "Right" << 13ll << 13ll;
+    QTest::newRow("Left over a lone CR") << t << 16ll << 16ll << "Left" << 15ll << 15ll;
+    QTest::newRow("Right at the end") << t << 21ll << 21ll << "Right" << 21ll << 21ll;
+    QTest::newRow("Left at the start") << t << 0ll << 0ll << "Left" << 0ll << 0ll;
+    QTest::newRow("Down to the next row's start") << t << 0ll << 0ll << "Down" << 9ll << 9ll;
+    QTest::newRow("Down from the last row") << t << 17ll << 17ll << "Down" << 17ll << 17ll;
+    QTest::newRow("Up from the first row") << t << 2ll << 2ll << "Up" << 2ll << 2ll;
+    QTest::newRow("Up to the row above") << t << 13ll << 13ll << "Up" << 9ll << 9ll;
+    // Down and Up keep the column a shorter row cut short.
+    QTest::newRow("Down through a short row")
+        << QByteArray("xxxxx\r\nxx\r\nxxxxx") << 4ll << 4ll << "Down, Down" << 15ll << 15ll;
+    QTest::newRow("and back Up") << QByteArray("xxxxx\r\nxx\r\nxxxxx") << 15ll << 15ll << "Up, Up"
+                                 << 4ll << 4ll;
+    QTest::newRow("End before the line break") << t << 1ll << 1ll << "End" << 7ll << 7ll;
+    QTest::newRow("Home") << t << 11ll << 11ll << "Home" << 9ll << 9ll;
+    QTest::newRow("Ctrl+End") << t << 1ll << 1ll << "Ctrl+End" << 21ll << 21ll;
+    QTest::newRow("Ctrl+Home") << t << 14ll << 14ll << "Ctrl+Home" << 0ll << 0ll;
+    QTest::newRow("Ctrl+Right to the next word")
+        << t << 0ll << 0ll << "Ctrl+Right, Ctrl+Right, Ctrl+Right" << 9ll << 9ll;
+    QTest::newRow("Ctrl+Left to the word before")
+        << t << 9ll << 9ll << "Ctrl+Left, Ctrl+Left" << 4ll << 4ll;
+    QTest::newRow("Shift+Right selects")
+        << t << 1ll << 1ll << "Shift+Right, Shift+Right" << 1ll << 3ll;
+    QTest::newRow("Shift+Down selects a row on") << t << 0ll << 0ll << "Shift+Down" << 0ll << 9ll;
+    QTest::newRow("Shift+End selects to the row's end")
+        << t << 9ll << 9ll << "Shift+End" << 9ll << 12ll;
+    QTest::newRow("Shift+Ctrl+End selects all after")
+        << t << 5ll << 5ll << "Shift+Ctrl+End" << 5ll << 21ll;
+    QTest::newRow("Shift+Left back over the anchor")
+        << t << 3ll << 4ll << "Shift+Left, Shift+Left" << 3ll << 2ll;
+    QTest::newRow("Right leaves a selection at its end")
+        << t << 5ll << 2ll << "Right" << 5ll << 5ll;
+    QTest::newRow("Left at its start") << t << 2ll << 5ll << "Left" << 2ll << 2ll;
+    QTest::newRow("Ctrl+End ends a selection") << t << 0ll << 3ll << "Ctrl+End" << 21ll << 21ll;
+    QTest::newRow("Space leaves the caret") << t << 2ll << 2ll << "Space" << 2ll << 2ll;
+}
+
+// The keys move the caret as in a read-only text box with keyboard selection; with Shift they
+// move the end of the selection.
+void TestReadingView::caretKeys()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, anchor);
+    QFETCH(qint64, position);
+    QFETCH(QString, keys);
+    QFETCH(qint64, anchorAfter);
+    QFETCH(qint64, positionAfter);
+    Area area;
+    area.text.replace(text);
+    area.view.setSelection(anchor, position);
+    const QKeySequence sequence(keys);
+    for (int i = 0; i < sequence.count(); ++i)
+        QTest::keyClick(&area.view, sequence[i].key(), sequence[i].keyboardModifiers());
+    QCOMPARE(area.view.anchor(), anchorAfter);
+    QCOMPARE(area.view.position(), positionAfter);
+}
+
+// The view follows the caret a row at a time, and a page with the page keys, the caret keeping
+// its place on screen; End on a wrapped row leaves the caret on that row; the caret shows only
+// with the focus.
+void TestReadingView::caretStaysInSight()
+{
+    Area area(QSize(120, 150));
+    QByteArray text;
+    for (int i = 0; i < 100; ++i)
+        text += "row " + QByteArray::number(i) + " with words\r\n";
+    area.text.replace(text);
+    const auto top = area.view.visibleRows();
+    const int whole = wholeRows(area.view);
+    QVERIFY2(top[0].second == top[1].first, "choose a width that wraps each line");
+    for (int i = 0; i < whole; ++i)
+        QTest::keyClick(&area.view, Qt::Key_Down);
+    const auto rows = area.view.visibleRows();
+    QCOMPARE(rows.front(), top[1]); // the next row came into sight
+    const int caretY = area.view.characterRect(area.view.position()).top();
+    QTest::keyClick(&area.view, Qt::Key_PageDown);
+    QCOMPARE(area.view.visibleRows().front(), rows[size_t(whole)]);
+    QCOMPARE(area.view.characterRect(area.view.position()).top(), caretY);
+    QTest::keyClick(&area.view, Qt::Key_PageUp);
+    QCOMPARE(area.view.visibleRows(), rows);
+    QTest::keyClick(&area.view, Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(&area.view, Qt::Key_End);
+    QCOMPARE(area.view.position(), top[0].second - 1);
+    QCOMPARE(area.view.characterRect(area.view.position()).top(), area.view.characterRect(0).top());
+
+    // Drawn at the caret with the focus, and only then.
+    QWidget window;
+    auto *other = new QLineEdit(&window);
+    auto *view = new ReadingView(&window);
+    view->setReadingText(&area.text);
+    view->setGeometry(0, 30, 200, 150);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    view->setSelection(2, 2);
+    const QRect box = view->characterRect(2);
+    const auto column = [&] {
+        return view->viewport()->grab().toImage().copy(box.left() - 1, box.top(), 3, box.height());
+    };
+    other->setFocus();
+    const QImage without = column();
+    view->setFocus();
+    QTRY_VERIFY(column() != without);
+    other->setFocus();
+    QTRY_COMPARE(column(), without);
 }
 
 QTEST_MAIN(TestReadingView)
