@@ -12,11 +12,12 @@ BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-d
 # serial programs the port's locking is tried against. at-spi2-core (the accessibility bus and its
 # registry) and python3-pyatspi are the screen reader's side of the accessibility case; xclip is
 # the other program that pastes what the reading area copied, in make bench. man-db renders the
-# manual pages, and bash-completion loads the programs' completions, in the package check.
+# manual pages, and bash-completion loads the programs' completions, in the package check. icewm
+# is the other window manager a full-screen request is undone under.
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
                 poppler-utils imagemagick desktop-file-utils groff-base systemd \
                 xfwm4 xfconf dbus-daemon dbus-bin wmctrl picocom minicom \
-                at-spi2-core python3-pyatspi xclip man-db bash-completion
+                at-spi2-core python3-pyatspi xclip man-db bash-completion icewm
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 # The package check runs lintian, hardening-check (devscripts) and appstreamcli (appstream).
 PACKAGE_PACKAGES = dpkg-dev file lintian devscripts appstream

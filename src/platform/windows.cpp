@@ -1,13 +1,13 @@
 #include "windows.h"
 
+#include "platform/size_keeper.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QEvent>
 #include <QMessageBox>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTimer>
 #include <QVariant>
 
 #include <algorithm>
@@ -35,44 +35,6 @@ void showInFront(QWidget *window)
     window->raise();
     window->activateWindow();
 }
-
-namespace {
-
-// Puts a window back when its window manager maximises it, shows it full screen or gives it a
-// size outside its least and greatest sizes: the layout has one size and would otherwise sit in
-// a corner of a grey void, or be cut off.
-class SizeKeeper : public QObject {
-public:
-    explicit SizeKeeper(QWidget *window) : QObject(window), m_window(window)
-    {
-        window->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == m_window &&
-            (event->type() == QEvent::WindowStateChange || event->type() == QEvent::Resize))
-            // After the window manager's change has been taken in, not in the middle of it.
-            QTimer::singleShot(0, this, &SizeKeeper::restore);
-        return false;
-    }
-
-private:
-    void restore()
-    {
-        constexpr Qt::WindowStates refused = Qt::WindowMaximized | Qt::WindowFullScreen;
-        if (m_window->windowState() & refused)
-            m_window->setWindowState(m_window->windowState() & ~refused);
-        const QSize allowed =
-            m_window->size().expandedTo(m_window->minimumSize()).boundedTo(m_window->maximumSize());
-        if (allowed != m_window->size())
-            m_window->resize(allowed);
-    }
-
-    QWidget *m_window;
-};
-
-} // namespace
 
 void withoutMaximise(QWidget *window)
 {

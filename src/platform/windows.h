@@ -31,7 +31,8 @@ void showInFront(QWidget *window);
 // (window managers such as xfwm4 ignore the button then). The window keeps the size its least
 // and greatest sizes allow: a window manager that maximises it, shows it full screen or gives
 // it another size all the same (fluxbox's Alt+F10, icewm, an EWMH full-screen request) gets it
-// back as it was, its layout whole.
+// back as it was, its layout whole; from full screen or maximised, also where it was, its title
+// bar on the screen (SizeKeeper).
 void withoutMaximise(QWidget *window);
 
 // Draws the style's focus frame inside rect of widget, which has the keyboard focus: shown

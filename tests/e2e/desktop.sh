@@ -9,8 +9,9 @@
 #     desktop.sh <case> <tarvix> <tarvix-sim> <source folder>
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix>.
-# Cases: shown-again, minimised, stacking, frames. Exit status 0 passed, 1 failed, 77 skipped
-# (a tool is missing; in CI, where CI is set, that is a failure instead).
+# Cases: shown-again, minimised, stacking, frames, full-screen. Exit status 0 passed, 1 failed, 77
+# skipped (a tool is missing; in CI, where CI is set, that is a failure instead).
+# TARVIX_E2E_WM=icewm runs them under icewm instead of xfwm4 (full-screen is the case for it).
 # shellcheck disable=SC2119 # the cases start the program without arguments
 set -euo pipefail
 
@@ -327,14 +328,91 @@ case_frames()
     exit_program
 }
 
-require Xvfb xdotool xdpyinfo xprop import xfwm4 xfconf-query dbus-daemon dbus-send wmctrl
+# placement <window>: "x,y WxH", the window itself (not its frame) on the screen.
+placement()
+{
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+        /^ *Width:/ { w = $NF } /^ *Height:/ { h = $NF } END { print x "," y " " w "x" h }'
+}
+
+placed_at()
+{
+    [ "$(placement "$1")" = "$2" ]
+}
+
+# The window's frame, title bar and all, begins on the screen.
+title_bar_shown()
+{
+    local top at y
+    top=$(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.* = [0-9]*, [0-9]*, \([0-9]*\),.*/\1/p')
+    at=$(placement "$1")
+    y=${at#*,}
+    ((${y%% *} - ${top:-0} >= 0))
+}
+
+# back_after_full_screen <window> <what> <how...>: the window is asked to fill the screen (keys
+# pressed in it, or an EWMH request) and comes back where and as large as it was, its title bar
+# on screen, and not full screen as far as the window manager tells.
+back_after_full_screen()
+{
+    local window=$1 what=$2 before
+    shift 2
+    before=$(placement "$window")
+    if [ "$1" = keys ]; then
+        activate "$window"
+        shift
+        keys "$@"
+    else
+        full_screen "$window"
+    fi
+    sleep 0.3
+    poll 10 "$what to leave full screen" not_full_screen "$window"
+    poll 10 "$what to come back at $before (at $(placement "$window"))" placed_at "$window" \
+        "$before"
+    title_bar_shown "$window" || fail "the title bar of $what is off the screen"
+    # Put right for good, not only for a moment.
+    sleep 1
+    placed_at "$window" "$before" || fail "$what moved on to $(placement "$window")"
+}
+
+# A window asked to fill the screen, by its window manager's key or by another program, twice
+# each, comes back where it was and as large as it was, with its title bar on the screen: the
+# main window made taller and moved first, and the help window.
+case_full_screen()
+{
+    local help
+    start_main
+    resize "$main" "$(size_of "$main" | cut -dx -f1)" 600
+    poll 10 "the main window to grow taller" size_is "$main" "$(size_of "$main" | cut -dx -f1)x600"
+    place "$main" 120 60
+    keys F1
+    help=$(wait_window "$help_title")
+    place "$help" 400 200
+    # A place and size the window has had for a moment are the ones it comes back to.
+    sleep 1
+    for window in "$main" "$help"; do
+        back_after_full_screen "$window" "window $window" keys alt+F11
+        back_after_full_screen "$window" "window $window" keys alt+F11
+        back_after_full_screen "$window" "window $window" request
+        back_after_full_screen "$window" "window $window" request
+    done
+    exit_program
+}
+
+if [ "${TARVIX_E2E_WM:-}" = icewm ]; then
+    require Xvfb xdotool xdpyinfo xwininfo xprop import icewm wmctrl
+else
+    require Xvfb xdotool xdpyinfo xwininfo xprop import xfwm4 xfconf-query dbus-daemon dbus-send \
+        wmctrl
+fi
 session_start "$program" "$sim"
-start_wm
+start_wm own-bus
 case "$case_name" in
 shown-again) case_shown_again ;;
 minimised) case_minimised ;;
 stacking) case_stacking ;;
 frames) case_frames ;;
+full-screen) case_full_screen ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2

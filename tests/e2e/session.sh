@@ -34,7 +34,7 @@ session_start()
     start_x
     # TARVIX_E2E_WM=xfwm4: the same cases under a window manager.
     if [ "${TARVIX_E2E_WM:-}" = xfwm4 ]; then
-        start_wm
+        start_wm own-bus
     fi
 }
 
@@ -101,8 +101,11 @@ xvfb_on_stdout()
 # A window manager as a desktop has one: xfwm4, with its focus-stealing prevention on, so that
 # a window comes to the front with the keyboard focus only when the program asks for it the way
 # the desktop standards want. xfwm4 keeps its settings in xfconf, which needs a D-Bus session:
-# the session gets a bus of its own, and the settings live in the working folder.
+# the session gets a bus of its own (start_wm own-bus; start_wm this-bus: the one already in
+# DBUS_SESSION_BUS_ADDRESS), and the settings live in the working folder.
 # Needs: xfwm4, xfconf, dbus-daemon, dbus-send, wmctrl.
+# TARVIX_E2E_WM=icewm: icewm instead, as it comes (Alt+F11 full screen, Alt+F10 maximise,
+# Alt+F5 restore), with its settings in the working folder. Needs: icewm, wmctrl.
 session_wm_pid=
 session_bus_pid=
 session_xfconf_pid=
@@ -111,11 +114,21 @@ start_wm()
 {
     local bus
     export XDG_CONFIG_HOME="$session_work/config" XDG_CACHE_HOME="$session_work/cache"
-    export NO_AT_BRIDGE=1
-    bus=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 \
-        2>"$session_work/bus.log") || fail "no D-Bus session: $(cat "$session_work/bus.log")"
-    export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
-    session_bus_pid=${bus##*$'\n'}
+    if [ "${TARVIX_E2E_WM:-}" = icewm ]; then
+        export ICEWM_PRIVCFG="$session_work/config/icewm"
+        mkdir -p "$ICEWM_PRIVCFG"
+        icewm >"$session_work/wm.log" 2>&1 &
+        session_wm_pid=$!
+        poll 20 "the window manager" wm_running IceWM
+        return
+    fi
+    if [ "${1:-}" != this-bus ]; then
+        export NO_AT_BRIDGE=1
+        bus=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 \
+            2>"$session_work/bus.log") || fail "no D-Bus session: $(cat "$session_work/bus.log")"
+        export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
+        session_bus_pid=${bus##*$'\n'}
+    fi
     xfconf-query -c xfwm4 -p /general/prevent_focus_stealing -n -t bool -s true ||
         fail "xfwm4's focus-stealing prevention could not be set"
     # The bus started the settings service for that; it is ended with the session.
@@ -124,14 +137,15 @@ start_wm()
         string:org.xfce.Xfconf | awk '/uint32/ { print $2 }')
     xfwm4 --compositor=off >"$session_work/wm.log" 2>&1 &
     session_wm_pid=$!
-    poll 20 "the window manager" wm_running
+    poll 20 "the window manager" wm_running Xfwm4
     [ "$(xfconf-query -c xfwm4 -p /general/prevent_focus_stealing)" = true ] ||
         fail "xfwm4 runs without its focus-stealing prevention"
 }
 
+# wm_running <name>: the window manager of that name runs.
 wm_running()
 {
-    wmctrl -m | grep -qx 'Name: Xfwm4'
+    wmctrl -m | grep -q "^Name: $1\b"
 }
 
 # The settings service writes its files into the working folder until it has ended, so the
