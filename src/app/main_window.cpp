@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include "app/capture_notice.h"
+#include "app/spoken_notice.h"
 #include "files/reading_file.h"
 #include "files/reading_file_load.h"
 #include "journal/capture_journal.h"
@@ -39,6 +41,9 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_comm.get(), &SerialControl::onComm, m_capture.get(), &Capture::Comm1_OnComm);
     m_journal = std::make_unique<CaptureJournal>(journalFolder());
     m_journal->follow(*m_capture, m_text);
+    // What the flashing notice shows is told to a screen reader user too.
+    m_spokenNotice = new SpokenNotice(m_ui->surface);
+    capturenotice::follow(*m_capture, m_text, *m_spokenNotice);
     resize(sizeHint());
     // The frame fits the layout: exactly as wide, and at least as tall (the layout sees to
     // that). A taller window gives the reading area more lines; every other control keeps its
@@ -73,7 +78,8 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
 MainWindow::~MainWindow()
 {
     // Exit in the middle of a capture ends it at once, as always; what arrived is in the
-    // journal all the same.
+    // journal all the same. Nothing is said of it any more.
+    disconnect(m_capture.get(), nullptr, m_spokenNotice, nullptr);
     m_capture->abandon();
 }
 

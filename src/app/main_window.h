@@ -26,6 +26,7 @@ class PortRecovery;
 class ReadingFileLoad;
 class Printer;
 class SerialControl;
+class SpokenNotice;
 
 // The program's hub: the reading area, the menus, the serial control and the windows they open.
 class MainWindow : public QMainWindow, private CaptureView {
@@ -91,6 +92,7 @@ private:
     ReadingText m_text;
     std::unique_ptr<Capture> m_capture;
     std::unique_ptr<CaptureJournal> m_journal;
+    SpokenNotice *m_spokenNotice = nullptr;
     bool m_startupFailed = false;
     // Between the reading area's bottom and the surface's, whatever the window's height.
     int m_readingMargin = 0;

@@ -14,8 +14,8 @@
 #         Windows program cannot start, and Qt's own print setup dialog, which Qt for Windows
 #         replaces by Windows's native one.
 #   x11   Shell scripts that start the Linux program under Xvfb with xdotool and window
-#         managers, the Linux install layout, and the reading area's suites that need an X11
-#         desktop: the primary selection, and the AT-SPI accessibility bus on D-Bus.
+#         managers, the Linux install layout, and the suites that need an X11 desktop: the
+#         primary selection, and the AT-SPI accessibility bus on D-Bus.
 set(TVX_WINE_EXCLUDED_LABELS pty unix cups pdf x11)
 set(TVX_SUITE_LABELS
   tst_main_window pty
@@ -38,6 +38,7 @@ set(TVX_SUITE_LABELS
   tst_system_printer pdf
   tst_reading_clipboard x11
   tst_reading_accessible x11
+  tst_capture_notice x11
 )
 
 # The label of one suite, empty for a suite that runs under Wine.
