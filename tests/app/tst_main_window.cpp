@@ -12,6 +12,7 @@
 #include "support/standard_error.h"
 #include "support/twips.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -65,6 +66,8 @@ private Q_SLOTS:
     void shownAgainFromTaskBar();
     void fileOpenedFromOutside_data();
     void fileOpenedFromOutside();
+    void namesForScreenReaders_data();
+    void namesForScreenReaders();
 
 private:
     MainWindow *makeMain(const QByteArray *config);
@@ -605,6 +608,66 @@ void TestMainWindow::fileOpenedFromOutside()
                  QStringLiteral("The readings could not be loaded from %1: %2")
                      .arg(QDir::toNativeSeparators(path), failure));
     }
+}
+
+void TestMainWindow::namesForScreenReaders_data()
+{
+    QTest::addColumn<QString>("window");  // empty: the main window
+    QTest::addColumn<QString>("control"); // empty: the window itself
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    const int name = QAccessible::Name;
+    QTest::newRow("reading area") << ""
+                                  << "txtreading" << name << "Readings";
+    QTest::newRow("help text") << "frmhelp"
+                               << "txthlp" << name << "Help";
+    QTest::newRow("File Save's name box") << "frmsave"
+                                          << "txtfilename" << name << "File Name";
+    QTest::newRow("File Save's path") << "frmsave"
+                                      << "Text1" << name << "File Path";
+    for (const char *window : {"frmsave", "frmopen"}) {
+        QTest::addRow("%s's drives", window) << window << "Drive1" << name << "Drive";
+        QTest::addRow("%s's folders", window) << window << "Dir1" << name << "Folders";
+    }
+    QTest::newRow("File Open's files") << "frmopen"
+                                       << "File1" << name << "Files";
+    QTest::newRow("File Open's pattern") << "frmopen"
+                                         << "cmbext" << name << "File Pattern";
+    QTest::newRow("File Open's path") << "frmopen"
+                                      << "Text1" << name << "File Path";
+    // Said when the window opens.
+    QTest::newRow("About's text")
+        << "frmabout"
+        << "" << int(QAccessible::Description)
+        << "Tarvix Conectivity has been developed by Quorvane. Version 1.0";
+}
+
+// Every control a keyboard user reaches has a name a screen reader says, though the window shows
+// none beside it (or shows it in a label of its own).
+void TestMainWindow::namesForScreenReaders()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, control);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    for (auto show : {&MainWindow::mnuopen_Click, &MainWindow::mnusave_Click,
+                      &MainWindow::mnuhelp_Click, &MainWindow::mnuabout_Click})
+        (m_main.get()->*show)();
+    QWidget *top = window.isEmpty() ? m_main.get() : m_main->findChild<QWidget *>(window);
+    QWidget *widget = control.isEmpty() ? top : top->findChild<QWidget *>(control);
+    QVERIFY(widget);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    // A screen reader says the labels the control is labelled by, else its name (the toolkit
+    // names a combo box on Linux by its value, and by its label through that relation).
+    QStringList said;
+    for (const auto &[label, relation] : accessible->relations(QAccessible::Label))
+        said << label->text(QAccessible::Name);
+    if (said.isEmpty() || kind != QAccessible::Name)
+        said = QStringList{accessible->text(QAccessible::Text(kind))};
+    QCOMPARE(said.join(QLatin1Char(' ')), text);
 }
 
 QTEST_MAIN(TestMainWindow)
