@@ -17,7 +17,7 @@ BUILD_PACKAGES = cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-d
 TEST_PACKAGES = xvfb xauth xdotool x11-utils cups cups-client cups-bsd printer-driver-cups-pdf \
                 poppler-utils imagemagick desktop-file-utils groff-base systemd \
                 xfwm4 xfconf dbus-daemon dbus-bin wmctrl picocom minicom \
-                at-spi2-core python3-pyatspi xclip man-db bash-completion icewm
+                at-spi2-core python3-pyatspi xclip man-db bash-completion icewm orca
 # dpkg-shlibdeps (dpkg-dev) finds the package's dependencies; CPack looks at binaries with file.
 # The package check runs lintian, hardening-check (devscripts) and appstreamcli (appstream).
 PACKAGE_PACKAGES = dpkg-dev file lintian devscripts appstream

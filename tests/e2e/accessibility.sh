@@ -7,8 +7,9 @@
 #     accessibility.sh <case> <tarvix> <tarvix-sim> <source folder>
 #
 # TARVIX_E2E_PROGRAM, when set, names the program to test instead of <tarvix>.
-# Cases: capture. Exit status 0 passed, 1 failed, 77 skipped (a tool is missing; in CI, where
-# CI is set, that is a failure instead).
+# Cases: capture; screen_reader, the real screen reader Orca on that bus under xfwm4. Exit status
+# 0 passed, 1 failed, 77 skipped (a tool is missing; in CI, where CI is set, that is a failure
+# instead; where Orca is installed and cannot start, the case fails).
 # shellcheck disable=SC2119 # the case starts the program without arguments
 set -euo pipefail
 
@@ -96,7 +97,7 @@ pid_on_bus()
 a11y_cleanup()
 {
     local pid
-    for pid in "$listener_pid" "$session_program_pid"; do
+    for pid in "$orca_pid" "$listener_pid" "$session_program_pid"; do
         if [ -n "$pid" ]; then
             kill "$pid" 2>/dev/null || true
             wait "$pid" 2>/dev/null || true
@@ -162,6 +163,122 @@ case_capture()
     [ "$status" = 0 ] || fail "what the listener heard differs from the capture"
 }
 
+# Orca, started on the session's accessibility bus, from a copy of Debian's launcher that writes
+# its debug log line by line (Debian's opens it block-buffered, so what Orca said shows only when
+# it ends) and that leaves other Orcas of this user alone (each case's Orca has a bus of its
+# own). Speech and braille are off; the log records every "SPEECH OUTPUT" all the same.
+orca_launcher=/usr/bin/orca
+orca_log=
+orca_pid=
+
+start_orca()
+{
+    local launcher="$session_work/orca" prefs="$session_work/orca-prefs"
+    orca_log="$session_work/orca.log"
+    sed -e "s/open(args.debug_file, 'w')/open(args.debug_file, 'w', buffering=1)/" \
+        -e 's/^    if otherOrcas():$/    if False:/' "$orca_launcher" >"$launcher"
+    grep -q "open(args.debug_file, 'w', buffering=1)" "$launcher" && grep -q '^    if False:$' "$launcher" ||
+        fail "$orca_launcher is not the launcher this case knows: its debug log cannot be made line-buffered"
+    mkdir -p "$prefs"
+    XDG_DATA_HOME="$session_work/data" "$python" "$launcher" --disable speech --disable braille \
+        --user-prefs "$prefs" --debug-file "$orca_log" >"$session_work/orca.out" 2>&1 &
+    orca_pid=$!
+    poll 60 "Orca to start" orca_ready
+}
+
+orca_ready()
+{
+    kill -0 "$orca_pid" 2>/dev/null ||
+        fail "Orca ended at start: $(cat "$session_work/orca.out")$(tail -n 20 "$orca_log" 2>/dev/null)"
+    grep -aq 'ORCA: Startup complete notification made' "$orca_log" 2>/dev/null
+}
+
+# What Orca has said from line <from> of its log on, one utterance a line (orca_speech.py).
+said_since()
+{
+    "$python" "$here/orca_speech.py" "$orca_log" "$1"
+}
+
+log_lines()
+{
+    wc -l <"$orca_log"
+}
+
+# orca_says <from> <seconds> <text>: Orca says the text (a whole utterance; one that ends in "*"
+# the start of one) from line <from> of its log on.
+orca_says()
+{
+    local from=$1 seconds=$2 expected=$3 deadline line
+    deadline=$((SECONDS + seconds))
+    while :; do
+        while IFS= read -r line; do
+            if [ "$line" = "$expected" ] ||
+                { [[ "$expected" == *\* ]] && [[ "$line" == "${expected%\*}"* ]]; }; then
+                echo "Orca said: '$line'"
+                return 0
+            fi
+        done < <(said_since "$from")
+        ((SECONDS < deadline)) || fail "Orca did not say '$expected' within $seconds s; it said:
+$(said_since "$from" | tail -n 12)"
+        sleep 0.2
+    done
+}
+
+# The readings as the instrument lists them, one a row: rows narrow enough for the reading area.
+write_rows()
+{
+    local i
+    for ((i = 1; i <= $1; i++)); do
+        printf ' %03d     %d.%02d\r\n' "$i" $((20 + i % 7)) $((i * 37 % 100))
+    done
+}
+
+# A blind technician's session, as Orca presents it: the reading area's name when it gets the
+# focus, the capture's start and its count of lines, Down reading the next row and Shift+Down
+# the selection.
+case_screen_reader()
+{
+    local sent="$session_work/sent.txt" lines seconds from second
+    write_rows 40 >"$sent"
+    lines=40
+    seconds=$(($(stat -c %s "$sent") / 120 + 20))
+    second=$(sed -n 2p "$sent" | tr -d '\r')
+
+    start_buses
+    start_wm this-bus
+    start_orca
+    start_sim --file "$sent" --delay 3000
+    kill -STOP "$session_sim_pid"
+    write_com1_cfg "$session_work/run/tvx.cfg"
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 start_program
+    main=$(wait_window "$main_title")
+    poll 30 "Orca to know the program" grep -aq "application | $app_name\]" "$orca_log"
+    # The help window opened and closed again: the main window is activated once more, now that
+    # Orca surely follows the program, and the reading area gets the focus back.
+    from=$(log_lines)
+    xdotool key --clearmodifiers F1
+    wait_window Help >/dev/null
+    xdotool key --clearmodifiers Escape
+    wait_window_gone Help
+    orca_says "$from" 20 "Readings read only text."
+
+    from=$(log_lines)
+    kill -CONT "$session_sim_pid"
+    orca_says "$from" 30 "notification DATA CAPTURING WAIT."
+    orca_says "$from" "$seconds" "notification $lines lines received."
+    [ "$(said_since "$from" | grep -c 'DATA CAPTURING WAIT')" = 1 ] ||
+        fail "Orca said DATA CAPTURING WAIT more than once: $(said_since "$from")"
+
+    # The caret is on the first row.
+    from=$(log_lines)
+    xdotool key --clearmodifiers Down
+    orca_says "$from" 10 "$second"
+    # The row selected, with its line break.
+    from=$(log_lines)
+    xdotool key --clearmodifiers shift+Down
+    orca_says "$from" 10 "$second\\r\\n"
+}
+
 [ -n "$python" ] || skip "python3-pyatspi is not installed (make test-deps)"
 require Xvfb xdotool xdpyinfo import dbus-daemon dbus-send
 [ -e "$bus_launcher_service" ] || skip "at-spi2-core is not installed (make test-deps)"
@@ -174,6 +291,11 @@ export XDG_RUNTIME_DIR="$session_work/runtime"
 unset NO_AT_BRIDGE AT_SPI_BUS_ADDRESS
 case "$case_name" in
 capture) case_capture ;;
+screen_reader)
+    [ -x "$orca_launcher" ] || skip "orca is not installed (make test-deps)"
+    require xfwm4 xfconf-query
+    case_screen_reader
+    ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2
