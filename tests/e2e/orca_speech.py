@@ -10,7 +10,11 @@ quotes, with a carriage return as \\r and a line feed as \\n.
 """
 
 import re
+import signal
 import sys
+
+# A reader that has heard what it waited for goes away; the rest is not needed.
+signal.signal(signal.SIGPIPE, signal.SIG_DFL)
 
 MARK = "SPEECH OUTPUT: "
 
