@@ -295,6 +295,19 @@ void measure(Subject &subject, const QString &path, const QString &scratch)
     }
     figures[QStringLiteral("jump_ms")] = jump;
 
+    // The caret: a character, a word, the row's end, a row and a page selected, from wherever
+    // the jumps left it (the text box's caret moves the same way).
+    double caret = 0;
+    for (int i = 0; i < 50; ++i) {
+        for (const auto &[k, modifiers] :
+             {std::pair(Qt::Key_Right, Qt::NoModifier),
+              std::pair(Qt::Key_Right, Qt::ControlModifier), std::pair(Qt::Key_End, Qt::NoModifier),
+              std::pair(Qt::Key_Down, Qt::ShiftModifier),
+              std::pair(Qt::Key_PageDown, Qt::ShiftModifier)})
+            caret = std::max(caret, timed(subject, [&] { key(subject, k, modifiers); }));
+    }
+    figures[QStringLiteral("caret_ms")] = caret;
+
     figures[QStringLiteral("select_all_ms")] =
         timed(subject, [&] { key(subject, Qt::Key_A, Qt::ControlModifier); });
     figures[QStringLiteral("copy_ms")] = timed(subject, subject.copy);
@@ -523,6 +536,7 @@ int runAll()
         {"select_all_ms", "select all (ms)", "<= 50"},
         {"copy_ms", "copy all (ms)", "<= 50"},
         {"jump_ms", "longest jump: end, top, any position (ms)", "<= 16"},
+        {"caret_ms", "longest caret move, with Shift too (ms)", "<= 16"},
         {"append_us", "adding a block of 40 bytes, median (us)", "as for a short text"},
         {"append_first_us", "the first block after loading (us)", "as for a short text"},
         {"append_max_us", "the slowest of 200 blocks (us)", ""},
