@@ -680,6 +680,19 @@ void TestReadingView::caretStaysInSight()
     QTRY_VERIFY(column() != without);
     other->setFocus();
     QTRY_COMPARE(column(), without);
+
+    // At a row's start the caret stands before the row's first character.
+    view->setFocus();
+    view->setSelection(40, 40);
+    const QRect first = view->characterRect(0);
+    const auto firstColumn = [&] {
+        return view->viewport()->grab().toImage().copy(first.left(), first.top(), 2,
+                                                       first.height());
+    };
+    QTRY_VERIFY(view->hasFocus());
+    const QImage elsewhere = firstColumn();
+    view->setSelection(0, 0);
+    QTRY_VERIFY(firstColumn() != elsewhere);
 }
 
 QTEST_MAIN(TestReadingView)
