@@ -693,6 +693,15 @@ void TestReadingView::caretStaysInSight()
     const QImage elsewhere = firstColumn();
     view->setSelection(0, 0);
     QTRY_VERIFY(firstColumn() != elsewhere);
+    // And only the caret's row shows it: the next row looks the same with the caret two rows on.
+    const QRect next = view->characterRect(18);
+    const auto nextRow = [&] {
+        return view->viewport()->grab().toImage().copy(0, next.top(), view->viewport()->width(),
+                                                       next.height());
+    };
+    const QImage caretAbove = nextRow();
+    view->setSelection(40, 40);
+    QCOMPARE(nextRow(), caretAbove);
 }
 
 QTEST_MAIN(TestReadingView)
