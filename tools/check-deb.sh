@@ -38,19 +38,27 @@ fi
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarvix-deb.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-# Everything named after the program, outside the project and its other working trees (where
-# builds and tests of other branches may be running meanwhile), the scratch space, the package
-# manager's own records and the PDF files of printing.
-worktrees=()
-while read -r worktree; do
-    worktrees+=(-o -path "$worktree")
-done < <(git -C "$project" worktree list --porcelain 2>/dev/null | sed -n 's/^worktree //p')
+# Everything named after the program, outside every git working tree (this project's, its other
+# working trees and clones, where builds and tests may be running meanwhile: no package puts
+# files there), the scratch space, the package manager's own records and the PDF files of
+# printing.
 traces()
 {
     find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /run \
-        -o -path "$project" "${worktrees[@]}" -o -path /var/lib/dpkg -o -path /var/lib/apt \
-        -o -path /var/cache -o -path /var/log -o -path /var/spool/cups-pdf -o -path "$HOME/PDF" \) \
-        -prune -o -iname '*tarvix*' -print 2>/dev/null | sort
+        -o -path /var/lib/dpkg -o -path /var/lib/apt -o -path /var/cache -o -path /var/log \
+        -o -path /var/spool/cups-pdf -o -path "$HOME/PDF" \) -prune \
+        -o -name .git -prune -print -o -iname '*tarvix*' -print 2>/dev/null |
+        awk '/\/\.git$/ { trees[++n] = substr($0, 1, length($0) - 4); next }
+             { found[++m] = $0 }
+             END {
+                 for (i = 1; i <= m; i++) {
+                     inside = 0
+                     for (j = 1; j <= n && !inside; j++)
+                         inside = index(found[i], trees[j]) == 1
+                     if (!inside)
+                         print found[i]
+                 }
+             }' | sort
 }
 traces >"$scratch/before"
 
