@@ -12,50 +12,72 @@ namespace tvx {
 
 namespace {
 
+// The words of the system the tool runs on: its port names, and where its devices are.
 QString helpText()
 {
-    return QStringLiteral(
-        "Usage: tarvix-capture [--port N | --device PATH] [--out FILE | --dir FOLDER]\n"
-        "                      [--count K] [--wait SECONDS] [--quiet]\n"
-        "\n"
-        "Captures a transmission of a Tarvix-1M instrument from a serial line (1200 baud,\n"
-        "8N1) without a display, and writes it as a reading file that Tarvix Conectivity\n"
-        "opens: the bytes exactly as received, then CR LF. A transmission starts with its\n"
-        "first byte and ends when, for about 1.3 seconds, no more than 32 bytes have\n"
-        "piled up.\n"
-        "\n"
-        "Options:\n"
-        "  --port N        Opens COM N (default: the port number in ./tvx.cfg; 1 when\n"
-        "                  there is no tvx.cfg).\n"
+#ifdef Q_OS_WIN
+    const QString usage = QStringLiteral("[--port N | --device NAME]");
+    const QString device =
+        QStringLiteral("  --device NAME   Opens this port instead, by its Windows name: COM7, or\n"
+                       "                  \\\\.\\COM12.\n");
+    const QString ports = QStringLiteral(
+        "COM n stands for the same port as in tarvix: Windows's own COMn (--ports lists\n"
+        "them). The environment variable TARVIX_COM<n> maps it to another port, e.g.\n"
+        "TARVIX_COM1=COM7.\n");
+    const QString config = QStringLiteral(".\\tvx.cfg");
+#else
+    const QString usage = QStringLiteral("[--port N | --device PATH]");
+    const QString device = QStringLiteral(
         "  --device PATH   Opens this device instead, e.g. /dev/ttyUSB0; a relative\n"
         "                  PATH is taken from the current folder, and a bare name\n"
-        "                  that is not there from /dev (ttyUSB0).\n"
-        "  --out FILE      Writes the capture to FILE, replacing it as a whole;\n"
-        "                  --out - writes the raw bytes to standard output.\n"
-        "  --dir FOLDER    Writes each capture to FOLDER as readings-YYYYMMDD-HHMMSS.dat,\n"
-        "                  named by its start time, never overwriting a file\n"
-        "                  (default: the current folder).\n"
-        "  --count K       Captures K transmissions, then ends (default 1; 0: until\n"
-        "                  interrupted).\n"
-        "  --wait SECONDS  Gives up when no transmission has started within SECONDS.\n"
-        "  --quiet         Prints nothing but errors.\n"
-        "  -h, --help      Shows this text.\n"
-        "  -v, --version   Shows the program's version.\n"
-        "\n"
+        "                  that is not there from /dev (ttyUSB0).\n");
+    const QString ports = QStringLiteral(
         "COM n stands for the same device as in tarvix: the n-th serial port the computer\n"
-        "has, built-in ports first, then USB adapters (tarvix --ports lists them). The\n"
+        "has, built-in ports first, then USB adapters (--ports lists them). The\n"
         "environment variable TARVIX_COM<n> maps it to another device, e.g.\n"
-        "TARVIX_COM1=/dev/ttyUSB0. Serial devices belong to the group dialout.\n"
-        "\n"
-        "A capture that finds the disk full waits for room, tried again every second,\n"
-        "while the captures go on; what still waits when the program ends is kept in\n"
-        "the journal folder and named on standard error.\n"
-        "\n"
-        "Exit status: 0 all captures written (also when interrupted between captures),\n"
-        "1 usage error, 2 the port did not open, 3 --wait ran out with nothing received,\n"
-        "4 the device was lost or the program interrupted in the middle of a capture\n"
-        "(what arrived is written), 5 a capture could not be written where asked (or\n"
-        "standard output took no more).\n");
+        "TARVIX_COM1=/dev/ttyUSB0. Serial devices belong to the group dialout.\n");
+    const QString config = QStringLiteral("./tvx.cfg");
+#endif
+    return QStringLiteral(
+               "Usage: tarvix-capture %1 [--out FILE | --dir FOLDER]\n"
+               "                      [--count K] [--wait SECONDS] [--quiet]\n"
+               "       tarvix-capture --ports\n"
+               "\n"
+               "Captures a transmission of a Tarvix-1M instrument from a serial line (1200 baud,\n"
+               "8N1) without a display, and writes it as a reading file that Tarvix Conectivity\n"
+               "opens: the bytes exactly as received, then CR LF. A transmission starts with its\n"
+               "first byte and ends when, for about 1.3 seconds, no more than 32 bytes have\n"
+               "piled up.\n"
+               "\n"
+               "Options:\n"
+               "  --port N        Opens COM N (default: the port number in %2; 1 when\n"
+               "                  there is no tvx.cfg).\n"
+               "%3"
+               "  --out FILE      Writes the capture to FILE, replacing it as a whole;\n"
+               "                  --out - writes the raw bytes to standard output.\n"
+               "  --dir FOLDER    Writes each capture to FOLDER as readings-YYYYMMDD-HHMMSS.dat,\n"
+               "                  named by its start time, never overwriting a file\n"
+               "                  (default: the current folder).\n"
+               "  --count K       Captures K transmissions, then ends (default 1; 0: until\n"
+               "                  interrupted).\n"
+               "  --wait SECONDS  Gives up when no transmission has started within SECONDS.\n"
+               "  --quiet         Prints nothing but errors.\n"
+               "  --ports         Lists the serial ports with their COM numbers, and ends.\n"
+               "  -h, --help      Shows this text.\n"
+               "  -v, --version   Shows the program's version.\n"
+               "\n"
+               "%4"
+               "\n"
+               "A capture that finds the disk full waits for room, tried again every second,\n"
+               "while the captures go on; what still waits when the program ends is kept in\n"
+               "the journal folder and named on standard error.\n"
+               "\n"
+               "Exit status: 0 all captures written (also when interrupted between captures),\n"
+               "1 usage error, 2 the port did not open, 3 --wait ran out with nothing received,\n"
+               "4 the device was lost or the program interrupted in the middle of a capture\n"
+               "(what arrived is written), 5 a capture could not be written where asked (or\n"
+               "standard output took no more).\n")
+        .arg(usage, config, device, ports);
 }
 
 QString usageError(const QString &problem)
@@ -108,7 +130,8 @@ ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString
     const QCommandLineOption count(QStringLiteral("count"), QString(), QStringLiteral("K"));
     const QCommandLineOption wait(QStringLiteral("wait"), QString(), QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"));
-    parser.addOptions({help, showVersion, port, device, out, dir, count, wait, quiet});
+    const QCommandLineOption ports(QStringLiteral("ports"));
+    parser.addOptions({help, showVersion, port, device, out, dir, count, wait, quiet, ports});
 
     ToolCommandLine result;
     const bool parsed = parser.parse(arguments);
@@ -135,6 +158,11 @@ ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString
         if (!problem.isEmpty())
             problem[0] = problem.at(0).toLower();
         return fail(problem);
+    }
+    // As tarvix answers it: the listing, whatever else the command line asks.
+    if (parser.isSet(ports)) {
+        result.action = Action::Ports;
+        return result;
     }
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument \"%1\"")
@@ -197,11 +225,16 @@ ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString
 
 QString devicePath(const QString &given)
 {
+#ifdef Q_OS_WIN
+    // A port's name (COM7, \\.\COM12) is no path in any folder.
+    return given;
+#else
     if (QDir::isAbsolutePath(given))
         return given;
     if (given.contains(QLatin1Char('/')) || QFileInfo::exists(given))
         return QFileInfo(given).absoluteFilePath();
     return QStringLiteral("/dev/") + given;
+#endif
 }
 
 } // namespace tvx

@@ -31,7 +31,7 @@ struct CaptureOptions {
 
 // The command line, understood: capture, or print a text and end with a status.
 struct ToolCommandLine {
-    enum class Action { Capture, Help, Version, UsageError };
+    enum class Action { Capture, Help, Version, Ports, UsageError };
     Action action = Action::Capture;
     CaptureOptions options;
     // The help or version text (standard output), or the usage error (standard error).
@@ -39,13 +39,15 @@ struct ToolCommandLine {
 };
 
 // --help (-h, -?) and --version (-v) are answered even beside other options, as tarvix
-// answers them; anything else that is not an option of the tool, or a value out of range, is a
+// answers them; --ports (the caller lists the ports) beside any other option of the tool;
+// anything else that is not an option of the tool, or a value out of range, is a
 // usage error whose text names the problem and points at --help.
 ToolCommandLine parseToolCommandLine(const QStringList &arguments, const QString &version);
 
 // The device that --device names, as a path to open: an absolute path as it is; a path with a
 // slash, or a name that exists in the current folder, relative to the current folder; any
-// other bare name (ttyUSB0) the device of that name under /dev.
+// other bare name (ttyUSB0) the device of that name under /dev. On Windows the port's name as
+// it is given (COM7, \\.\COM12).
 QString devicePath(const QString &given);
 
 } // namespace tvx

@@ -6,9 +6,11 @@
 #include "capture_tool/capture_run.h"
 #include "capture_tool/status_line.h"
 #include "platform/files/files.h"
+#include "platform/serial/port_lock.h"
 #include "platform/serial/serial_port.h"
 #include "platform/standard_descriptors.h"
 #include "platform/termination.h"
+#include "port/port_description.h"
 
 #include <QCoreApplication>
 
@@ -27,6 +29,13 @@ int main(int argc, char *argv[])
     case tvx::ToolCommandLine::Action::Version:
         std::fputs(commandLine.text.toLocal8Bit().constData(), stdout);
         return tvx::AllWritten;
+    case tvx::ToolCommandLine::Action::Ports: {
+        // What tarvix --ports lists: the same numbers stand for the same devices.
+        const QString listing = tvx::portdescription::listing(
+            tvx::PortMap::ofSystem(), tvx::lockFolderNote(tvx::systemLockFolder()));
+        std::fputs(listing.toLocal8Bit().constData(), stdout);
+        return tvx::AllWritten;
+    }
     case tvx::ToolCommandLine::Action::UsageError:
         std::fputs(commandLine.text.toLocal8Bit().constData(), stderr);
         return tvx::UsageError;

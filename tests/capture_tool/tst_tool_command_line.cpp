@@ -3,11 +3,18 @@
 
 #include "capture_tool/capture_options.h"
 
+#include <QDir>
 #include <QTest>
 
 using namespace tvx;
 
 namespace {
+
+#ifdef Q_OS_WIN
+constexpr bool windows = true;
+#else
+constexpr bool windows = false;
+#endif
 
 QStringList words(const char *text)
 {
@@ -49,6 +56,9 @@ private Q_SLOTS:
     void usageErrors();
     void answers_data();
     void answers();
+    void helpSpeaksTheSystemsWords();
+    void deviceNames_data();
+    void deviceNames();
 };
 
 void TestToolCommandLine::options_data()
@@ -125,6 +135,7 @@ void TestToolCommandLine::usageErrors_data()
         "--wait takes a number of seconds above 0 (at most 2147483), not \"2147484\"");
     row("--wait inf", words("--wait inf"),
         "--wait takes a number of seconds above 0 (at most 2147483), not \"inf\"");
+    row("--ports beside an unknown option", words("--ports --bogus"), "unknown option 'bogus'");
 }
 
 void TestToolCommandLine::usageErrors()
@@ -143,6 +154,7 @@ void TestToolCommandLine::answers_data()
 
     const int help = int(ToolCommandLine::Action::Help);
     const int version = int(ToolCommandLine::Action::Version);
+    const int ports = int(ToolCommandLine::Action::Ports);
     QTest::newRow("--help") << words("--help") << help;
     QTest::newRow("-h") << words("-h") << help;
     QTest::newRow("-?") << words("-?") << help;
@@ -151,6 +163,10 @@ void TestToolCommandLine::answers_data()
     QTest::newRow("help wins over version") << words("--version --help") << help;
     QTest::newRow("help beside a bad option") << words("--port 0 --help") << help;
     QTest::newRow("version beside a stray word") << words("COM1 --version") << version;
+    QTest::newRow("--ports") << words("--ports") << ports;
+    QTest::newRow("--ports beside a capture's options")
+        << words("--port 3 --out r.dat --ports") << ports;
+    QTest::newRow("help wins over ports") << words("--ports --help") << help;
 }
 
 void TestToolCommandLine::answers()
@@ -161,14 +177,73 @@ void TestToolCommandLine::answers()
     QCOMPARE(int(result.action), action);
     // The version's whole text, with the licence, is compared where the program prints it
     // (tst_capture_tool).
-    if (action == int(ToolCommandLine::Action::Version))
+    if (action == int(ToolCommandLine::Action::Version)) {
         QVERIFY2(result.text.startsWith(QLatin1String("tarvix-capture 1.2\nCopyright")),
                  qPrintable(result.text));
-    else
-        QVERIFY2(result.text.startsWith(QLatin1String(
-                     "Usage: tarvix-capture [--port N | --device PATH] [--out FILE | --dir "
-                     "FOLDER]\n                      [--count K] [--wait SECONDS] [--quiet]\n")),
+    } else if (action == int(ToolCommandLine::Action::Help)) {
+        QVERIFY2(result.text.startsWith(
+                     QStringLiteral(
+                         "Usage: tarvix-capture [--port N | --device %1] [--out FILE | --dir "
+                         "FOLDER]\n                      [--count K] [--wait SECONDS] [--quiet]\n"
+                         "       tarvix-capture --ports\n")
+                         .arg(QLatin1String(windows ? "NAME" : "PATH"))),
                  qPrintable(result.text));
+    } else {
+        QCOMPARE(result.text, QString()); // the listing is the machine's: the program makes it
+    }
+}
+
+// A Windows user reads of COM ports, a Linux user of devices and the group that may open them.
+void TestToolCommandLine::helpSpeaksTheSystemsWords()
+{
+    const QString help = parse(words("--help")).text;
+    QVERIFY(help.contains(QLatin1String(
+        "  --ports         Lists the serial ports with their COM numbers, and ends.\n")));
+    const QString linuxWords[] = {QStringLiteral("/dev"), QStringLiteral("dialout")};
+    for (const QString &word : linuxWords)
+        QCOMPARE(help.contains(word), !windows);
+    if (windows) {
+        QVERIFY2(
+            help.contains(QLatin1String(
+                "  --port N        Opens COM N (default: the port number in .\\tvx.cfg; 1 when\n"
+                "                  there is no tvx.cfg).\n"
+                "  --device NAME   Opens this port instead, by its Windows name: COM7, or\n"
+                "                  \\\\.\\COM12.\n")),
+            qPrintable(help));
+        QVERIFY2(help.contains(QLatin1String(
+                     "COM n stands for the same port as in tarvix: Windows's own COMn (--ports "
+                     "lists\nthem). The environment variable TARVIX_COM<n> maps it to another "
+                     "port, e.g.\nTARVIX_COM1=COM7.\n")),
+                 qPrintable(help));
+    }
+}
+
+// What --device opens: on Windows the port's name as given, on Linux a path.
+void TestToolCommandLine::deviceNames_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("opened"); // {cwd}: the current folder
+    if (windows) {
+        QTest::newRow("a COM port") << "COM7"
+                                    << "COM7";
+        QTest::newRow("a port by its device name") << "\\\\.\\COM12"
+                                                   << "\\\\.\\COM12";
+    } else {
+        QTest::newRow("a bare name") << "ttyUSB0"
+                                     << "/dev/ttyUSB0";
+        QTest::newRow("an absolute path") << "/srv/lab/instrument"
+                                          << "/srv/lab/instrument";
+        QTest::newRow("a relative path") << "lab/instrument"
+                                         << "{cwd}/lab/instrument";
+    }
+}
+
+void TestToolCommandLine::deviceNames()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, opened);
+    opened.replace(QStringLiteral("{cwd}"), QDir::currentPath());
+    QCOMPARE(devicePath(given), opened);
 }
 
 QTEST_GUILESS_MAIN(TestToolCommandLine)
