@@ -29,6 +29,8 @@ PortRecovery::PortRecovery(PortLink &link, QObject *parent) : QObject(parent), m
     connect(&link.comm(), &SerialControl::deviceLost, this, &PortRecovery::portLost);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &PortRecovery::check);
     connect(&m_retry, &QTimer::timeout, this, &PortRecovery::check);
+    m_poll.setInterval(PollMs);
+    connect(&m_poll, &QTimer::timeout, this, &PortRecovery::check);
 }
 
 int PortRecovery::retryDelayMs(int retry)
@@ -43,12 +45,11 @@ void PortRecovery::portLost()
     m_port = comm.commPort();
     if (m_identity.kind == DeviceIdentity::Kind::Unknown) {
         stop();
-        const QString message = QStringLiteral("COM%1 (%2) will not be reopened by itself: "
-                                               "nothing tells whether a device that appears "
-                                               "there is the same one (Option > Serial Port "
-                                               "Selection > Ok reopens it)")
-                                    .arg(m_port)
-                                    .arg(comm.deviceName());
+        const QString message = QStringLiteral("%1 will not be reopened by itself: nothing "
+                                               "tells whether a device that appears there is "
+                                               "the same one (Option > Serial Port Selection > "
+                                               "Ok reopens it)")
+                                    .arg(portLabel(m_port, comm.deviceName()));
         // Said after the loss itself, whoever else hears of it.
         QTimer::singleShot(0, this, [this, message] { Q_EMIT notReopened(message); });
         return;
@@ -58,6 +59,18 @@ void PortRecovery::portLost()
     m_retries = 0;
     m_toldOther = false;
     watchFolders();
+#ifdef Q_OS_WIN
+    m_poll.start();
+#endif
+}
+
+bool PortRecovery::devicePresent() const
+{
+#ifdef Q_OS_WIN
+    return m_link.comm().portMap().isPresent(m_device);
+#else
+    return QFileInfo::exists(m_device);
+#endif
 }
 
 void PortRecovery::check()
@@ -70,7 +83,7 @@ void PortRecovery::check()
     }
     // Only the device that was lost, and only while the port number still stands for it: with
     // another adapter plugged in meanwhile, the number may have moved to that one.
-    const bool there = QFileInfo::exists(m_device) && m_link.comm().deviceFor(m_port) == m_device;
+    const bool there = devicePresent() && m_link.comm().deviceFor(m_port) == m_device;
     const DeviceIdentity identity = there ? m_link.comm().deviceIdentity(m_device) : m_identity;
     if (there && !identity.sameDeviceAs(m_identity)) {
         // Another device under the lost one's name, wired to who knows what: the port stays
@@ -79,17 +92,15 @@ void PortRecovery::check()
         m_retries = 0;
         if (!m_toldOther) {
             m_toldOther = true;
-            Q_EMIT notReopened(QStringLiteral("COM%1 (%2): another device appeared in its place "
-                                              "(%3) and is not opened (Option > Serial Port "
-                                              "Selection > Ok opens it)")
-                                   .arg(m_port)
-                                   .arg(m_device, identity.describe()));
+            Q_EMIT notReopened(QStringLiteral("%1: another device appeared in its place (%2) and "
+                                              "is not opened (Option > Serial Port Selection > "
+                                              "Ok opens it)")
+                                   .arg(portLabel(m_port, m_device), identity.describe()));
         }
     } else if (there) {
         if (m_link.reopenLostPort()) {
-            const QString message = QStringLiteral("COM%1 (%2) is back; the port is open again")
-                                        .arg(m_port)
-                                        .arg(m_device);
+            const QString message = QStringLiteral("%1 is back; the port is open again")
+                                        .arg(portLabel(m_port, m_device));
             stop();
             Q_EMIT reopened(message);
             return;
@@ -133,6 +144,7 @@ void PortRecovery::stop()
 {
     m_device.clear();
     m_retry.stop();
+    m_poll.stop();
     const QStringList watched = m_watcher.directories();
     if (!watched.isEmpty())
         m_watcher.removePaths(watched);

@@ -20,16 +20,18 @@ class PortLink;
 // terminal made, a new shell's maybe, whose keystrokes the port would then read; the user
 // reopens it through the port selection window. The file system tells it when the device's
 // folder changes (and, for a symbolic link, the folder of what it points to), so an idle
-// program with a lost port stays asleep. A device that is there but does not open yet (busy
-// for a moment, its permissions not set yet) is tried again after a pause that grows to
-// RetryMs, for as long as it stays there. Only the user's own giving up of the port (Cancel,
-// or Ok on another port) ends the waiting: a port the user gave up is never reopened behind
-// their back.
+// program with a lost port stays asleep. On Windows a COM port is no file: the port list tells
+// whether it is there, asked every PollMs while it is waited for. A device that is there but does
+// not open yet (busy for a moment, its permissions not set yet) is tried again after a pause that
+// grows to RetryMs, for as long as it stays there. Only the user's own giving up of the port
+// (Cancel, or Ok on another port) ends the waiting: a port the user gave up is never reopened
+// behind their back.
 class PortRecovery : public QObject {
     Q_OBJECT
 public:
     static constexpr int FirstRetryMs = 500;
     static constexpr int RetryMs = 5000;
+    static constexpr int PollMs = 1000;
 
     explicit PortRecovery(PortLink &link, QObject *parent = nullptr);
 
@@ -56,11 +58,14 @@ private:
     // not exist, the nearest folder above it that does (a folder such as /dev/serial/by-id goes
     // away with the last adapter).
     void watchFolders();
+    // Whether the lost device is there now.
+    bool devicePresent() const;
     void stop();
 
     PortLink &m_link;
     QFileSystemWatcher m_watcher;
     QTimer m_retry;
+    QTimer m_poll; // Windows's: the file system tells nothing of COM ports
     QString m_device;
     DeviceIdentity m_identity;
     bool m_toldOther = false;

@@ -6,7 +6,9 @@
 namespace tvx::test {
 
 // A pseudo-terminal standing in for the instrument's cable: the program opens the slave device
-// as its serial port, the test writes the instrument's bytes into the master.
+// as its serial port, the test writes the instrument's bytes into the master. A Windows suite
+// under Wine gets one linked as a COM port (slavePath() is "COM20"), made and worked by the
+// Linux process that runs the suite (pseudo_terminal_windows.cpp).
 class PseudoTerminal {
 public:
     PseudoTerminal();

@@ -116,6 +116,12 @@ QString windowsPortName(qint16 port)
     return QStringLiteral("COM%1").arg(port);
 }
 
+QString portLabel(qint16 port, const QString &device)
+{
+    const QString number = windowsPortName(port);
+    return device == number ? number : QStringLiteral("%1 (%2)").arg(number, device);
+}
+
 PortMap::Naming PortMap::systemNaming()
 {
 #ifdef Q_OS_WIN
@@ -170,6 +176,14 @@ std::optional<PortMap::Entry> PortMap::entry(qint16 port) const
         return std::nullopt;
     const SerialDevice &device = m_ports.at(port - 1);
     return Entry{device.path, device.description, QString()};
+}
+
+bool PortMap::isPresent(const QString &device) const
+{
+    const QString local = QStringLiteral("\\\\.\\");
+    return std::any_of(m_ports.begin(), m_ports.end(), [&](const SerialDevice &port) {
+        return port.path == device || port.path == local + device || local + port.path == device;
+    });
 }
 
 QString PortMap::devicePath(qint16 port) const

@@ -61,6 +61,10 @@ QList<SerialDevice> heldScan(const std::function<QList<SerialDevice>()> &scan);
 // The device Windows gives COM n: "COM3".
 QString windowsPortName(qint16 port);
 
+// How messages name COM n on this device: "COM1 (/dev/ttyUSB0)", "COM3 (COM9)" for a number
+// mapped to another COM port, and only "COM3" where the device is the number's own.
+QString portLabel(qint16 port, const QString &device);
+
 // What port numbers stand for on a machine with these serial ports. COM n is the device that
 // the environment variable TARVIX_COM<n> names when it is set (a simulator, an odd device);
 // otherwise with Windows names the device COMn, and with enumerated names the n-th present
@@ -91,6 +95,10 @@ public:
     // Nothing when no serial port stands behind the number.
     std::optional<Entry> entry(qint16 port) const;
     QString devicePath(qint16 port) const;
+
+    // Whether the device is one of the machine's present ports ("COM3" is the port Windows
+    // lists as \\.\COM3).
+    bool isPresent(const QString &device) const;
 
     // The numbers worth showing a user: COM1 to COM4, every further present port, and every
     // further number an environment variable maps.

@@ -63,7 +63,7 @@ QString SerialControl::nameOf(const QString &device) const
 {
     if (!m_name.isEmpty())
         return m_name;
-    return QStringLiteral("COM%1 (%2)").arg(m_port).arg(device);
+    return portLabel(m_port, device);
 }
 
 bool SerialControl::fail(const QString &reason)

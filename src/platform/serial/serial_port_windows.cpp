@@ -1,15 +1,20 @@
-// The serial port on Windows, through the toolkit's serial port: a COM port opens for one
-// program at a time, so no lock file is kept.
+// The serial port on Windows, straight on the COM device as the Unix half is on the terminal: a
+// COM port opens for one program at a time, so no lock file is kept.
+//
+// The toolkit's serial port learns that its wait for received characters has ended only through
+// an I/O completion port. Wine never posts that packet (it sets the wait's event, when the wait
+// has one, and nothing else), so under Wine that port read nothing at all. Here the wait has an
+// event of its own, which the event loop watches.
 
 #include "serial_port.h"
 
 #ifdef Q_OS_WIN
 
 #include "bounded_call.h"
+#include "port_claim.h"
 
-#include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QSignalBlocker>
+#include <QWinEventNotifier>
 
 #include <memory>
 
@@ -19,83 +24,241 @@ namespace tvx {
 
 namespace {
 
-// How long the wait for received characters may take to be set up; Windows does it at once.
-constexpr std::chrono::milliseconds CommWaitLimit{1500};
+// How long a driver may take to open the port and start a wait for received characters;
+// Windows does both at once.
+constexpr std::chrono::milliseconds DriverLimit{1500};
+// The most taken in one read.
+constexpr DWORD ReadBlock = 65536;
 
-// QSerialPort waits for received characters with an overlapped WaitCommEvent that has no event
-// handle of its own (it completes through an I/O completion port), set up inside open() and
-// again after each event. Windows returns such a call at once, as pending. Wine 8 does not: it
-// returns only when an event has come, so on a serial port where nothing ever arrives (a UART
-// with no cable, a ttyS node with no UART behind it that COMn is linked to) open() never
-// returns, and the program hangs before it shows a window. The same call is tried here first,
-// on a thread of its own: if it has not returned within the limit, changing the event mask
-// ends it (as on Windows) and the port is refused with a reason. Empty when the port may go to
-// QSerialPort; a port that does not open at all is left to QSerialPort to report.
-QString commWaitBlocks(const QString &device)
+// Windows's own words for an error, without the line end it gives them.
+QString systemWords(DWORD error)
 {
-    // COMn as a device name; a name given whole (TARVIX_COM<n>=\\.\COM12) is taken as it is.
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    QString words = length > 0 ? QString::fromWCharArray(text, int(length)).trimmed()
+                               : QStringLiteral("error %1").arg(error);
+    LocalFree(text);
+    return words;
+}
+
+// The errors a COM port gives when its device has gone (a USB adapter unplugged, a driver
+// unloaded): they say nothing more than that, whichever one the driver picked.
+bool saysDeviceGone(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_FILE_NOT_FOUND:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// COMn as a device name; a name given whole (TARVIX_COM<n>=\\.\COM12) is taken as it is.
+std::wstring devicePathOf(const QString &device)
+{
     const QString name =
         device.startsWith(QLatin1String("\\\\")) ? device : QStringLiteral("\\\\.\\") + device;
-    const std::wstring path = name.toStdWString();
-    struct Probe {
-        HANDLE handle = INVALID_HANDLE_VALUE;
-        OVERLAPPED overlapped{};
-        DWORD events = 0;
-        ~Probe()
-        {
-            if (handle != INVALID_HANDLE_VALUE)
-                CloseHandle(handle);
-        }
-    };
-    auto probe = std::make_shared<Probe>();
-    probe->handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (probe->handle == INVALID_HANDLE_VALUE || !SetCommMask(probe->handle, EV_RXCHAR))
-        return QString();
-    const HANDLE handle = probe->handle;
-    const bool answered = callWithin(
-        [probe] {
-            if (!WaitCommEvent(probe->handle, &probe->events, &probe->overlapped) &&
-                GetLastError() == ERROR_IO_PENDING) {
-                // Pending, as it should be: end it before the handle closes.
-                CancelIo(probe->handle);
-                DWORD ignored = 0;
-                GetOverlappedResult(probe->handle, &probe->overlapped, &ignored, TRUE);
-            }
-        },
-        CommWaitLimit, [handle] { SetCommMask(handle, 0); });
-    if (answered)
-        return QString();
-    return QStringLiteral("the port does not answer: its driver does not let the program wait "
-                          "for received characters (is there a UART behind %1?)")
-        .arg(device);
+    return name.toStdWString();
 }
+
+// The line at the settings, raw: no flow control of either kind, no character replaced or
+// dropped, DTR and RTS up as a terminal raises them; reads return at once with what waits.
+DWORD configure(HANDLE handle, const LineSettings &s)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb))
+        return GetLastError();
+    dcb.BaudRate = DWORD(s.baud);
+    dcb.ByteSize = BYTE(s.dataBits);
+    dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    switch (s.parity) {
+    case 'E':
+        dcb.Parity = EVENPARITY;
+        break;
+    case 'O':
+        dcb.Parity = ODDPARITY;
+        break;
+    case 'M':
+        dcb.Parity = MARKPARITY;
+        break;
+    case 'S':
+        dcb.Parity = SPACEPARITY;
+        break;
+    default:
+        dcb.Parity = NOPARITY;
+        break;
+    }
+    dcb.fParity = dcb.Parity != NOPARITY;
+    dcb.fBinary = TRUE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle, &dcb))
+        return GetLastError();
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (!SetCommTimeouts(handle, &timeouts))
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
+// A wait for received characters and what it reports. It lives as long as the driver may
+// still write into it: beyond the port when a driver never ends a wait.
+struct CommWait {
+    OVERLAPPED overlapped{};
+    DWORD events = 0;
+    CommWait() { overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~CommWait()
+    {
+        if (overlapped.hEvent)
+            CloseHandle(overlapped.hEvent);
+    }
+    CommWait(const CommWait &) = delete;
+    CommWait &operator=(const CommWait &) = delete;
+};
+
+// Starts the wait; ERROR_SUCCESS once it is under way or over, the event then set either way.
+DWORD startWait(HANDLE handle, CommWait &wait)
+{
+    ResetEvent(wait.overlapped.hEvent);
+    wait.events = 0;
+    if (WaitCommEvent(handle, &wait.events, &wait.overlapped)) {
+        SetEvent(wait.overlapped.hEvent);
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_IO_PENDING ? ERROR_SUCCESS : error;
+}
+
+// Ends a wait under way, as changing the event mask does; false when the driver has not let
+// it go within the limit (the wait must then be left to live).
+bool endWait(HANDLE handle, CommWait &wait)
+{
+    SetCommMask(handle, 0);
+    if (WaitForSingleObject(wait.overlapped.hEvent, DWORD(DriverLimit.count())) != WAIT_OBJECT_0) {
+        CancelIoEx(handle, &wait.overlapped);
+        if (WaitForSingleObject(wait.overlapped.hEvent, DWORD(DriverLimit.count())) !=
+            WAIT_OBJECT_0)
+            return false;
+    }
+    DWORD ignored = 0;
+    GetOverlappedResult(handle, &wait.overlapped, &ignored, FALSE);
+    return true;
+}
+
+// The opening as far as the driver takes part in it: the device, its line, and a first wait
+// for received characters, ended again. Run on a thread of its own, and shared with it: a
+// driver that never answers leaves the thread, and what it works on, to themselves.
+struct Opening {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD openError = ERROR_SUCCESS;   // CreateFile's
+    DWORD configError = ERROR_SUCCESS; // the line's, or the wait's
+    bool done = false;
+    CommWait wait;
+
+    ~Opening()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+
+    void run(const std::wstring &path, const LineSettings &settings)
+    {
+        handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            openError = GetLastError();
+            done = true;
+            return;
+        }
+        configError = configure(handle, settings);
+        if (configError == ERROR_SUCCESS && !SetCommMask(handle, EV_RXCHAR))
+            configError = GetLastError();
+        // A wait started by this thread would end with it: tried, then ended again.
+        if (configError == ERROR_SUCCESS)
+            configError = startWait(handle, wait);
+        if (configError == ERROR_SUCCESS && !endWait(handle, wait))
+            return;
+        if (configError == ERROR_SUCCESS && !SetCommMask(handle, EV_RXCHAR))
+            configError = GetLastError();
+        done = true;
+    }
+};
 
 } // namespace
 
 struct SystemSerialControl::Device {
-    QSerialPort port;
+    PortClaim claim;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::shared_ptr<CommWait> wait;
+    HANDLE readEvent = nullptr;
+    QWinEventNotifier *notifier = nullptr; // a child of the control
+    bool waiting = false;                  // a wait is under way
+    quint64 openings = 0; // tells a reader whether the device it read from is still the one open
+
+    // Appends what the driver says is waiting; ERROR_SUCCESS, or the error that ended it.
+    DWORD readWaiting(QByteArray *bytes)
+    {
+        // At 1200 baud a few rounds take everything, however fast bytes come meanwhile.
+        for (int round = 0; round < 16; ++round) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(handle, &errors, &status))
+                return GetLastError();
+            if (status.cbInQue == 0)
+                return ERROR_SUCCESS;
+            const DWORD wanted = qMin(status.cbInQue, ReadBlock);
+            const qsizetype at = bytes->size();
+            bytes->resize(at + qsizetype(wanted));
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = readEvent;
+            DWORD got = 0;
+            if (!ReadFile(handle, bytes->data() + at, wanted, &got, &overlapped)) {
+                const DWORD error = GetLastError();
+                // The timeouts make a read return at once with what waits.
+                if (error != ERROR_IO_PENDING ||
+                    !GetOverlappedResult(handle, &overlapped, &got, TRUE)) {
+                    bytes->resize(at);
+                    return error == ERROR_IO_PENDING ? GetLastError() : error;
+                }
+            }
+            bytes->resize(at + qsizetype(got));
+            if (got == 0)
+                return ERROR_SUCCESS;
+        }
+        return ERROR_SUCCESS;
+    }
 };
 
 SystemSerialControl::SystemSerialControl(QObject *parent)
     : SerialControl(parent), m_device(std::make_unique<Device>())
 {
-    QSerialPort &port = m_device->port;
-    connect(&port, &QSerialPort::readyRead, this, [this, &port] { received(port.readAll()); });
-    connect(
-        &port, &QSerialPort::errorOccurred, this, [this, &port](QSerialPort::SerialPortError e) {
-            // Qt reports a vanished device in one of these three ways, and after a ReadError keeps
-            // reporting it for as long as the port stays open: take what arrived, then close.
-            if (!port.isOpen() || (e != QSerialPort::ReadError && e != QSerialPort::ResourceError &&
-                                   e != QSerialPort::UnknownError))
-                return;
-            const QString reason = lostDeviceReason(port.errorString());
-            received(port.readAll());
-            lost(reason);
-        });
 }
 
-SystemSerialControl::~SystemSerialControl() = default;
+// A control that goes while its port is open (the program ends, a window is discarded) lets
+// go of the device.
+SystemSerialControl::~SystemSerialControl()
+{
+    closeDevice();
+}
 
 QString SystemSerialControl::lockFolderNote() const
 {
@@ -118,82 +281,151 @@ DeviceIdentity SystemSerialControl::deviceIdentity(const QString &device) const
                                info.serialNumber(), QString());
 }
 
-static bool apply(QSerialPort &port, const LineSettings &s)
-{
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    switch (s.parity) {
-    case 'E':
-        parity = QSerialPort::EvenParity;
-        break;
-    case 'O':
-        parity = QSerialPort::OddParity;
-        break;
-    case 'M':
-        parity = QSerialPort::MarkParity;
-        break;
-    case 'S':
-        parity = QSerialPort::SpaceParity;
-        break;
-    default:
-        break;
-    }
-    return port.setBaudRate(s.baud) && port.setParity(parity) &&
-           port.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
-           port.setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-}
-
 bool SystemSerialControl::openDevice(const QString &device, const LineSettings &settings,
                                      OpenFailure *failure)
 {
-    QSerialPort &port = m_device->port;
-    const QString blocks = commWaitBlocks(device);
-    if (!blocks.isEmpty()) {
-        failure->kind = OpenFailure::Other;
-        failure->reason = blocks;
+    // Another Tarvix program that has the port is named; any other program is refused by
+    // Windows itself when the device opens.
+    QString holder;
+    if (!m_device->claim.claim(device, &holder)) {
+        failure->kind = OpenFailure::Busy;
+        failure->reason = QStringLiteral("in use by %1").arg(holder);
         return false;
     }
-    port.setPortName(device);
-    port.setReadBufferSize(0); // unbounded: nothing is dropped while the program is busy
-    if (!port.open(QIODevice::ReadWrite)) {
-        failure->reason = port.errorString();
-        // Windows reports a COM port that another program has open as access denied.
-        if (port.error() == QSerialPort::PermissionError) {
-            failure->kind = OpenFailure::Busy;
-            failure->reason = QStringLiteral("in use by another program (%1)").arg(failure->reason);
+    const auto refuse = [&](OpenFailure::Kind kind, const QString &reason) {
+        m_device->claim.release();
+        failure->kind = kind;
+        failure->reason = reason;
+        return false;
+    };
+    // Each call that reaches the driver may wait for ever on a driver that never answers (Wine
+    // 8 waited so on a COM port linked to a ttyS node with no UART behind it): the program goes
+    // on after the limit, and the port is refused.
+    const auto opening = std::make_shared<Opening>();
+    const std::wstring path = devicePathOf(device);
+    const bool answered =
+        callWithin([opening, path, settings] { opening->run(path, settings); }, DriverLimit,
+                   [opening] {
+                       if (opening->handle != INVALID_HANDLE_VALUE) {
+                           SetCommMask(opening->handle, 0);
+                           CancelIoEx(opening->handle, nullptr);
+                       }
+                   });
+    if (!answered || !opening->done) {
+        return refuse(OpenFailure::Other,
+                      QStringLiteral("the port does not answer: its driver does not let the "
+                                     "program wait for received characters (is there a UART "
+                                     "behind %1?)")
+                          .arg(device));
+    }
+    if (opening->openError != ERROR_SUCCESS) {
+        const DWORD error = opening->openError;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return refuse(OpenFailure::Other, QStringLiteral("no such port"));
+        // Windows opens a COM port for one program at a time, and names no holder.
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            return refuse(OpenFailure::Busy,
+                          QStringLiteral("in use by another program (%1)").arg(systemWords(error)));
         }
-        port.clearError();
+        return refuse(OpenFailure::Other, systemWords(error));
+    }
+    // The opening closes the device.
+    if (opening->configError != ERROR_SUCCESS)
+        return refuse(OpenFailure::Other, systemWords(opening->configError));
+
+    Device &d = *m_device;
+    d.handle = std::exchange(opening->handle, INVALID_HANDLE_VALUE);
+    d.wait = std::make_shared<CommWait>();
+    d.readEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ++d.openings;
+    d.notifier = new QWinEventNotifier(d.wait->overlapped.hEvent, this);
+    connect(d.notifier, &QWinEventNotifier::activated, this, &SystemSerialControl::readDevice);
+    const DWORD error = startWait(d.handle, *d.wait);
+    if (error != ERROR_SUCCESS) {
+        closeDevice();
+        failure->kind = OpenFailure::Other;
+        failure->reason = systemWords(error);
         return false;
     }
-    if (!apply(port, settings)) {
-        failure->reason = port.errorString();
-        port.close();
-        return false;
-    }
+    d.waiting = true;
     return true;
+}
+
+void SystemSerialControl::readDevice()
+{
+    Device &d = *m_device;
+    if (d.handle == INVALID_HANDLE_VALUE || !d.waiting)
+        return;
+    DWORD ignored = 0;
+    DWORD waitError = ERROR_SUCCESS;
+    if (!GetOverlappedResult(d.handle, &d.wait->overlapped, &ignored, FALSE)) {
+        waitError = GetLastError();
+        if (waitError == ERROR_IO_INCOMPLETE)
+            return; // not over yet
+    }
+    d.waiting = false;
+    QByteArray bytes;
+    const DWORD readError = d.readWaiting(&bytes);
+    // The receive notification may run a whole capture, during which this device can be
+    // closed, or another one opened.
+    const quint64 opening = d.openings;
+    received(bytes);
+    if (d.openings != opening || d.handle == INVALID_HANDLE_VALUE)
+        return;
+    // A wait ends in failure only when the device has gone: Windows ends it with mask 0,
+    // without an error, for a change of the mask, which happens only when the port closes.
+    DWORD error = readError != ERROR_SUCCESS ? readError : waitError;
+    if (error == ERROR_SUCCESS) {
+        error = startWait(d.handle, *d.wait);
+        d.waiting = error == ERROR_SUCCESS;
+    }
+    if (error != ERROR_SUCCESS)
+        lost(lostDeviceReason(saysDeviceGone(error) ? QString() : systemWords(error)));
 }
 
 void SystemSerialControl::closeDevice()
 {
-    m_device->port.close();
-}
-
-void SystemSerialControl::collectPending()
-{
-    QSerialPort &port = m_device->port;
-    // What the terminal holds and Qt has not read yet; readyRead stays quiet meanwhile, as the
-    // port is on its way to being closed. At 1200 baud a few reads take everything.
-    const QSignalBlocker quiet(port);
-    for (int read = 0; read < 8 && port.waitForReadyRead(0); ++read) {
+    Device &d = *m_device;
+    if (d.handle == INVALID_HANDLE_VALUE)
+        return;
+    if (d.notifier) {
+        d.notifier->setEnabled(false);
+        d.notifier->deleteLater(); // it may be the one whose signal runs now
+        d.notifier = nullptr;
     }
-    receivedQuietly(port.readAll());
+    // A wait under way writes into its OVERLAPPED until it ends: one the driver does not let
+    // go stays allocated for good.
+    if (d.waiting && !endWait(d.handle, *d.wait))
+        new std::shared_ptr<CommWait>(d.wait);
+    d.waiting = false;
+    d.wait.reset();
+    CloseHandle(d.handle);
+    d.handle = INVALID_HANDLE_VALUE;
+    if (d.readEvent)
+        CloseHandle(d.readEvent);
+    d.readEvent = nullptr;
+    d.claim.release(); // once the device is let go
+    ++d.openings;
 }
 
 bool SystemSerialControl::configureDevice(const LineSettings &settings, QString *reason)
 {
-    if (apply(m_device->port, settings))
+    const DWORD error = configure(m_device->handle, settings);
+    if (error == ERROR_SUCCESS)
         return true;
-    *reason = m_device->port.errorString();
+    *reason = systemWords(error);
     return false;
+}
+
+void SystemSerialControl::collectPending()
+{
+    // What the driver holds and nobody has read yet; the port is on its way to being closed,
+    // so it comes without a notification.
+    if (m_device->handle == INVALID_HANDLE_VALUE)
+        return;
+    QByteArray bytes;
+    m_device->readWaiting(&bytes);
+    receivedQuietly(bytes);
 }
 
 } // namespace tvx
