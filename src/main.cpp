@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "command_line.h"
 #include "info/info_resources.h"
+#include "platform/console.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_port.h"
 #include "platform/standard_descriptors.h"
@@ -19,11 +20,14 @@ int main(int argc, char *argv[])
     // Answered before the application connects to a display: works without one, and an
     // unknown option is refused without a window.
     if (const auto answer = tvx::commandLineAnswer(arguments, QStringLiteral(TVX_VERSION))) {
+        // On Windows the program is a GUI program: the answer goes to the prompt it came from.
+        tvx::useParentConsole();
         std::fputs(answer->text.toLocal8Bit().constData(),
                    answer->exitStatus == 0 ? stdout : stderr);
         return answer->exitStatus;
     }
 
+    tvx::useSystemDpiAwareness();
     QApplication app(argc, argv);
     QApplication::setApplicationName(tvx::applicationTitle());
     // The program ends only through Exit; a window closing never ends it by accident.

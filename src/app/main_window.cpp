@@ -6,6 +6,7 @@
 #include "files/reading_file_load.h"
 #include "journal/capture_journal.h"
 #include "journal/journal_folder.h"
+#include "platform/console.h"
 #include "platform/printer.h"
 #include "platform/serial/serial_port.h"
 #include "platform/windows.h"
@@ -23,8 +24,6 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
-
-#include <cstdio>
 
 namespace tvx {
 
@@ -69,7 +68,7 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_ui->mnusetup, &QAction::triggered, this, &MainWindow::mnusetup_Click);
     // A desktop user sees the port's fate in the window (the reading area, the port hints);
     // standard error tells it in words for a terminal.
-    const auto tell = [](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); };
+    const auto tell = [](const QString &line) { writeErrorLine(line); };
     connect(m_comm.get(), &SerialControl::deviceLost, this, tell);
     connect(m_portRecovery.get(), &PortRecovery::reopened, this, tell);
     connect(m_portRecovery.get(), &PortRecovery::notReopened, this, tell);
@@ -104,7 +103,7 @@ void MainWindow::Form_Load()
 {
     if (m_portLink->loadAtStartup())
         return;
-    std::fprintf(stderr, "%s\n", qPrintable(m_portLink->failure()));
+    writeErrorLine(m_portLink->failure());
     messageBox(nullptr,
                QStringLiteral("Port configuratin file is lost so select apropriate serial port "
                               "which is necessary "),

@@ -2,11 +2,10 @@
 
 #include "app/capture.h"
 #include "app/reading_text.h"
+#include "platform/console.h"
 
 #include <QElapsedTimer>
 #include <QThreadPool>
-
-#include <cstdio>
 
 namespace tvx {
 
@@ -19,9 +18,8 @@ constexpr int FinishMs = 3000;
 } // namespace
 
 CaptureJournal::CaptureJournal(const QString &folder, QObject *parent)
-    : QObject(parent),
-      m_writer(std::make_shared<JournalWriter>(
-          folder, [](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); })),
+    : QObject(parent), m_writer(std::make_shared<JournalWriter>(
+                           folder, [](const QString &line) { writeErrorLine(line); })),
       m_pool(new QThreadPool)
 {
     // One thread: the writes are done in the order they were handed over.

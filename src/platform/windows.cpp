@@ -12,7 +12,18 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace tvx {
+
+void useSystemDpiAwareness()
+{
+#ifdef Q_OS_WIN
+    SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
+#endif
+}
 
 void messageBox(QWidget *parent, const QString &text, const QString &title)
 {

@@ -39,6 +39,13 @@ void withoutMaximise(QWidget *window);
 // whichever way the focus came (Tab, a click, the program), as a text box's caret would be.
 void drawFocusFrame(QWidget *widget, QPainter *painter, const QRect &rect);
 
+// Every window the calling thread makes from now on is drawn at the system's DPI, as
+// tarvix.exe's manifest declares for the process. Where the process has that awareness
+// (Windows, from the manifest) nothing changes; Wine gives every process the per-monitor kind
+// whatever its manifest says, and the toolkit then asks for each window's non-client scaling,
+// which Wine lacks, with a warning each time. Nothing on other systems.
+void useSystemDpiAwareness();
+
 // Escape closes the window, as its close box does.
 void closeOnEscape(QWidget *window);
 

@@ -1,6 +1,7 @@
 #include "port_selection_window.h"
 
 #include "config_file.h"
+#include "platform/console.h"
 #include "platform/windows.h"
 #include "port_description.h"
 #include "port_link.h"
@@ -8,8 +9,6 @@
 
 #include <QCloseEvent>
 #include <QEvent>
-
-#include <cstdio>
 
 namespace tvx {
 
@@ -83,7 +82,7 @@ void PortSelectionWindow::cmdok_Click()
                              .arg(configfile::fileName(), reason));
     }
     if (!m_link.openPort()) {
-        std::fprintf(stderr, "%s\n", qPrintable(m_link.failure()));
+        writeErrorLine(m_link.failure());
         showPortHints();
         messageBox(this,
                    QStringLiteral("Selected Port is used by another device or it might be not "
@@ -99,7 +98,7 @@ void PortSelectionWindow::cmdcancel_Click()
 {
     m_link.setPortNumber(m_link.savedPortNumber());
     if (!m_link.openPort(PortLink::Choice::Cancel)) {
-        std::fprintf(stderr, "%s\n", qPrintable(m_link.failure()));
+        writeErrorLine(m_link.failure());
         showPortHints();
         return;
     }

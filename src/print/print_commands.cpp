@@ -1,10 +1,9 @@
 #include "print_commands.h"
 
+#include "platform/console.h"
 #include "platform/printer.h"
 #include "platform/windows.h"
 #include "print/reading_report.h"
-
-#include <cstdio>
 
 namespace tvx {
 
@@ -15,7 +14,7 @@ void step(bool done, const Printer &printer, QWidget *parent)
 {
     if (done)
         return;
-    std::fprintf(stderr, "%s\n", qPrintable(printer.errorString()));
+    writeErrorLine(printer.errorString());
     messageBox(parent, printFailureMessage());
 }
 
