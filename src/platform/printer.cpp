@@ -208,17 +208,24 @@ bool SystemPrinter::showPrinter(QWidget *parent)
     if (d.painter.isActive())
         return fail(QStringLiteral("A document is being printed."));
     const Choice before = choiceOf(d.printer);
+#ifndef Q_OS_WIN
     // The dialog offers "Print to File (PDF)" with the printer's file name, which is empty
-    // until a file has been chosen; propose one without leaving the current printer.
+    // until a file has been chosen; propose one without leaving the current printer. Windows's
+    // dialog ticks its "Print to file" box for a printer with a file name instead, and an Ok
+    // there would send every later report to a file: it is proposed none.
     if (before.outputFile.isEmpty()) {
         d.printer.setOutputFileName(defaultOutputFile());
         if (!before.printerName.isEmpty())
             d.printer.setPrinterName(before.printerName);
         d.printer.setOutputFormat(before.format);
     }
-    QPrintDialog dialog(&d.printer, parent);
-    dialog.setObjectName(QStringLiteral("dlgprn"));
-    if (dialog.exec() == QDialog::Accepted)
+#endif
+    const auto toolkitDialog = [](QPrinter &printer, QWidget *parent) {
+        QPrintDialog dialog(&printer, parent);
+        dialog.setObjectName(QStringLiteral("dlgprn"));
+        return dialog.exec() == QDialog::Accepted;
+    };
+    if (m_dialog ? m_dialog(d.printer, parent) : toolkitDialog(d.printer, parent))
         return true;
     // Cancel: the proposed file name must not turn into a choice (with no printer it would
     // make every report a file).

@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
+class QPrinter;
 class QWidget;
 
 namespace tvx {
@@ -44,6 +46,10 @@ public:
     void selectFile(const QString &path);
     // The title of the jobs as the printing service lists them; the application's by default.
     void setDocumentName(const QString &name) { m_documentName = name; }
+    // Shows the selection dialog on the printer and tells whether the user chose Ok: the
+    // toolkit's print dialog (Windows's own on Windows) unless another is set (a test's).
+    using SelectionDialog = std::function<bool(QPrinter &printer, QWidget *parent)>;
+    void setSelectionDialog(SelectionDialog dialog) { m_dialog = std::move(dialog); }
 
     bool printLine(const QByteArray &line) override;
     bool endDocument() override;
@@ -63,10 +69,11 @@ private:
     // Why the document of the print command under way could not be begun.
     QString m_beginFailure;
     QString m_documentName;
+    SelectionDialog m_dialog;
 };
 
-// What the selection dialog proposes for "Print to File (PDF)" while no file has been chosen:
-// report.pdf in the working directory.
+// What the toolkit's selection dialog proposes for "Print to File (PDF)" while no file has been
+// chosen: report.pdf in the working directory. Windows's dialog is proposed no file.
 QString defaultOutputFile();
 
 } // namespace tvx

@@ -1,6 +1,7 @@
 // File > Print and File > Print Setup in the main window.
 
 #include "app/main_window.h"
+#include "platform/printer.h"
 #include "reading/reading_view.h"
 #include "support/fake_printer.h"
 #include "support/fake_serial_control.h"
@@ -9,6 +10,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QPrinter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +27,8 @@ private Q_SLOTS:
     void printTakesReadingText();
     void noPrinterLeavesTextAlone();
     void setupShowsDialogOverMainWindow();
+    void setupProposesAFileOnlyWhereTheDialogOffersOne_data();
+    void setupProposesAFileOnlyWhereTheDialogOffersOne();
 
 private:
     void trigger(const char *action);
@@ -119,6 +123,44 @@ void TestPrintMenu::setupShowsDialogOverMainWindow()
     QCOMPARE(printer->lastDialogParent(), m_main.get());
     QCOMPARE(printer->calls(), 0);
     QVERIFY(watcher.boxes().isEmpty());
+}
+
+// The toolkit's dialog offers "Print to File (PDF)" with the printer's file name, and is
+// proposed report.pdf; Windows's ticks "Print to file" for any file name, and is proposed
+// none: it opens on the printer, and a report goes to a file only when the user chose one.
+void TestPrintMenu::setupProposesAFileOnlyWhereTheDialogOffersOne_data()
+{
+    QTest::addColumn<QString>("answer"); // ok, cancel, or the file the user chose
+    QTest::newRow("Ok as it opened") << "ok";
+    QTest::newRow("Cancel") << "cancel";
+    QTest::newRow("a file chosen") << "chosen.pdf";
+}
+
+void TestPrintMenu::setupProposesAFileOnlyWhereTheDialogOffersOne()
+{
+    QFETCH(QString, answer);
+#ifdef Q_OS_WIN
+    const QString proposed;
+#else
+    const QString proposed = QDir::current().absoluteFilePath(QStringLiteral("report.pdf"));
+#endif
+    tvx::SystemPrinter printer;
+    QStringList opened; // the file name each dialog opened with
+    printer.setSelectionDialog([&](QPrinter &device, QWidget *) {
+        opened.append(device.outputFileName());
+        if (answer == QLatin1String("cancel"))
+            return false;
+        if (answer != QLatin1String("ok"))
+            device.setOutputFileName(answer);
+        return true;
+    });
+    QCOMPARE(printer.showPrinter(nullptr), answer != QLatin1String("cancel"));
+    answer = QStringLiteral("cancel");
+    QVERIFY(!printer.showPrinter(nullptr));
+    const QString chosen = qstrcmp(QTest::currentDataTag(), "a file chosen") == 0
+                               ? QStringLiteral("chosen.pdf")
+                               : proposed;
+    QCOMPARE(opened, QStringList({proposed, chosen}));
 }
 
 QTEST_MAIN(TestPrintMenu)
