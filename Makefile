@@ -90,11 +90,15 @@ windows: deps
 	$(call install_missing,$(WINDOWS_PACKAGES))
 	JOBS=$(JOBS) tools/windows/build.sh $(WINDOWS_BUILD)
 
-# The Windows suites and the installer under Wine, in a fresh Wine prefix; the installed program's
-# window on an X server of its own (Xvfb, xdotool).
+# The Windows suites, the capture end to end and the installer under Wine, in a fresh Wine
+# prefix; the programs' windows on an X server of their own (Xvfb, xdotool). The Linux build's
+# tarvix-sim plays the instrument; Python runs the suites' pseudo-terminals, and gcc builds the
+# fixture that lets Wine take one for a COM port.
 windows-test: windows
-	$(call install_missing,xvfb xauth xdotool)
-	JOBS=$(JOBS) tests/windows/run-under-wine.sh $(WINDOWS_BUILD)
+	$(call install_missing,xvfb xauth xdotool python3 gcc libc6-dev)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target tarvix-sim
+	TVX_SIM=$(BUILD)/tools/sim/tarvix-sim JOBS=$(JOBS) tests/windows/run-under-wine.sh $(WINDOWS_BUILD)
 
 # The program, tarvix-capture and its manual page, tarvix-sim, the desktop entry and the icons
 # under $(PREFIX); DESTDIR is honoured.

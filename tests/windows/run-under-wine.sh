@@ -2,12 +2,19 @@
 # The Windows part of the tests (make windows-test), after make windows: in a fresh Wine prefix,
 #   1. every test suite of the Windows build that runs under Wine, through ctest, headless
 #      (QT_QPA_PLATFORM=offscreen); those labelled in tests/windows/suites.cmake are left out;
-#   2. the installer run silently; the installed programs answer --version from their own folder
+#      tst_serial_port's real ports are pseudo-terminals linked as COM ports (pty_server.py);
+#   2. the capture end to end: tarvix-sim of the Linux build plays the instrument on a
+#      pseudo-terminal linked as COM5, and tarvix-capture.exe and tarvix.exe capture from it;
+#   3. the installer run silently; the installed programs answer --version from their own folder
 #      (no Qt but the one installed beside them), the desktop program shows its start-up window
 #      on an X server of its own, the Start-menu entry starts it in Public Documents\Tarvix with
 #      the program's icon, and the uninstaller, run silently, leaves nothing behind.
 #
 #     tests/windows/run-under-wine.sh [WINDOWS_BUILD]      (default: build-windows)
+#
+# Wine takes a pseudo-terminal for a COM port only when the modem-line requests (TIOCMGET and
+# its kin) succeed on it; pty_modem_lines.c, built here and preloaded into the Wine processes
+# that open one, answers them. TVX_SIM names tarvix-sim (default: build/tools/sim/tarvix-sim).
 #
 # Exit status 0 when everything passed.
 set -uo pipefail
@@ -24,7 +31,9 @@ WINEPREFIX=$(mktemp -d /tmp/tarvix-wine.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES='mscoree=;mshtml='
 work=$(mktemp -d /tmp/tarvix-wine-work.XXXXXX)
 xvfb_pid=
+sim_pid=
 cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     rm -rf "$WINEPREFIX" "$work"
@@ -32,6 +41,14 @@ cleanup() {
 trap cleanup EXIT
 wine wineboot --init >/dev/null 2>&1
 wineserver -w
+
+# The fixture that lets Wine take a pseudo-terminal for a COM port, for the machine's Wine: the
+# 64-bit loader (wine64) runs the program, and its ntdll asks for the modem lines.
+modem=$build/pty-modem/libptymodem.so
+mkdir -p "$(dirname "$modem")"
+cc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$modem" "$root/tests/windows/pty_modem_lines.c" -ldl ||
+    { echo "run-under-wine: the modem-line fixture does not build" >&2; exit 2; }
+export TVX_PTY_MODEM_LIB=$modem
 
 # 1. The suites.
 excluded=$(sed -n 's/^set(TVX_WINE_EXCLUDED_LABELS \(.*\))$/\1/p' "$root/tests/windows/suites.cmake")
@@ -44,8 +61,6 @@ for label in $excluded; do
         sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' ')"
 done
 
-# 2. The installer.
-echo "== The installer under Wine"
 passed=0 failed=0
 check() { # check DESCRIPTION COMMAND...
     local what=$1
@@ -58,6 +73,22 @@ check() { # check DESCRIPTION COMMAND...
         echo "FAIL: $what"
     fi
 }
+# An X server of the run's own, for the desktop program's windows.
+display=
+start_display() {
+    [ -n "$display" ] && return 0
+    command -v Xvfb >/dev/null && command -v xdotool >/dev/null || return 1
+    display=:$((100 + RANDOM % 800))
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    sleep 1
+}
+
+# 2. The capture end to end.
+. "$root/tests/windows/capture-under-wine.sh"
+
+# 3. The installer.
+echo "== The installer under Wine"
 drive_c=$WINEPREFIX/drive_c
 installed="$drive_c/Program Files/Tarvix Conectivity"
 shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarvix Conectivity.lnk"
@@ -90,11 +121,7 @@ check "Windows lists the program as installed" wine reg query "$uninstall_key" /
 # The installed desktop program on an X server of its own, started where the entry starts it:
 # with no tvx.cfg there yet it shows its "File Error" box (COM1 is whatever Wine maps it to;
 # a port that never answers is refused, not waited for).
-if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    display=:$((100 + RANDOM % 800))
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    sleep 1
+if start_display; then
     (cd "$start_in" 2>/dev/null || cd "$work"
      DISPLAY=$display WINEPATH= wine "$installed/tarvix.exe" >"$work/tarvix.err" 2>&1) &
     shown=false
@@ -126,5 +153,5 @@ else
     check "an uninstaller to run" false
 fi
 
-echo "Installer: $passed passed, $failed failed"
+echo "Capture and installer: $passed passed, $failed failed"
 [ $suites -eq 0 ] && [ $failed -eq 0 ]
