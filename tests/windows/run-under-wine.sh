@@ -3,12 +3,12 @@
 #   1. every test suite of the Windows build that runs under Wine, through ctest, headless
 #      (QT_QPA_PLATFORM=offscreen); those labelled in tests/windows/suites.cmake are left out;
 #      tst_serial_port's real ports are pseudo-terminals linked as COM ports (pty_server.py);
-#   2. the capture end to end: tarvix-sim of the Linux build plays the instrument on a
-#      pseudo-terminal linked as COM5, and tarvix-capture.exe and tarvix.exe capture from it;
-#   3. the installer run silently; the installed programs answer --version from their own folder
+#   2. the installer run silently; the installed programs answer --version from their own folder
 #      (no Qt but the one installed beside them), the desktop program shows its start-up window
 #      on an X server of its own, the Start-menu entry starts it in Public Documents\Tarvix with
-#      the program's icon, and the uninstaller, run silently, leaves nothing behind.
+#      the program's icon, and the uninstaller, run silently, leaves nothing behind;
+#   3. the capture end to end: tarvix-sim of the Linux build plays the instrument on a
+#      pseudo-terminal linked as COM5, and tarvix-capture.exe and tarvix.exe capture from it.
 #
 #     tests/windows/run-under-wine.sh [WINDOWS_BUILD]      (default: build-windows)
 #
@@ -84,10 +84,7 @@ start_display() {
     sleep 1
 }
 
-# 2. The capture end to end.
-. "$root/tests/windows/capture-under-wine.sh"
-
-# 3. The installer.
+# 2. The installer.
 echo "== The installer under Wine"
 drive_c=$WINEPREFIX/drive_c
 installed="$drive_c/Program Files/Tarvix Conectivity"
@@ -152,6 +149,10 @@ if [ -f "$installed/uninstall.exe" ]; then
 else
     check "an uninstaller to run" false
 fi
+
+# 3. The capture end to end, after the installer's checks: the installed program's first start
+# is a new user's, in a prefix where no program has run from a COM port yet.
+. "$root/tests/windows/capture-under-wine.sh"
 
 echo "Capture and installer: $passed passed, $failed failed"
 [ $suites -eq 0 ] && [ $failed -eq 0 ]
