@@ -137,7 +137,12 @@ tarvix-capture: the device was lost in the middle of a capture: the ${arrived:-?
     check "the holder captures the transmission all the same" \
         cmp "$work/held.dat" "$work/expected.dat"
 
-    # The desktop program, started in a folder whose tvx.cfg says COM5.
+    # The desktop program, started in a folder whose tvx.cfg says COM5, in a Wine session of its
+    # own: the console programs' session made its desktop without an X display, and a window
+    # program can make no window there ("CreateWindowEx failed").
+    wineserver -k 2>/dev/null
+    wineserver -w
+    wineserver -p >/dev/null 2>&1
     if start_display; then
         journal=$(find "$WINEPREFIX/drive_c/users" -maxdepth 1 -mindepth 1 -type d \
             ! -name Public | head -n 1)/AppData/Local/Tarvix/captures
@@ -162,7 +167,7 @@ tarvix-capture: the device was lost in the middle of a capture: the ${arrived:-?
         sleep 1
         sed 's/^/  tarvix.exe: /' "$work/desktop.err"
         check "the toolkit says nothing of the DPI awareness" \
-            bash -c "! grep -qi 'dpi' '$work/desktop.err'"
+            bash -c "! grep -qi 'DpiAwareness' '$work/desktop.err'"
         # The installer's check starts the program as a new user would, without this journal.
         rm -rf "$journal"
     else
