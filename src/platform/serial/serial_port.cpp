@@ -185,6 +185,12 @@ std::optional<qint16> SerialControl::inBufferCount()
         fail(QStringLiteral("Port is closed"));
         return std::nullopt;
     }
+    // While notifications are off (a capture polls the count), what the device holds counts
+    // at once, not only once its notification has brought it: a notification that comes late
+    // (Wine's, on a loaded machine) would otherwise pass for a quiet line and end the capture
+    // in the middle of a transmission.
+    if (m_open && m_rThreshold == 0)
+        collectPending();
     return static_cast<qint16>(
         qMin<qsizetype>(m_buffer.size(), std::numeric_limits<qint16>::max()));
 }

@@ -143,8 +143,8 @@ protected:
     virtual bool openDevice(const QString &device, const LineSettings &settings,
                             OpenFailure *failure) = 0;
     virtual void closeDevice() = 0;
-    // Hands over with received() what the device has received and not yet reported, without a
-    // notification; called before it is closed.
+    // Hands over what the device has received and not yet reported, without a notification;
+    // called before it is closed, and for the count while notifications are off.
     virtual void collectPending() {}
     virtual bool configureDevice(const LineSettings &settings, QString *reason) = 0;
 

@@ -14,6 +14,7 @@
 #include "port_claim.h"
 
 #include <QSerialPortInfo>
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <memory>
@@ -29,6 +30,10 @@ namespace {
 constexpr std::chrono::milliseconds DriverLimit{1500};
 // The most taken in one read.
 constexpr DWORD ReadBlock = 65536;
+// How often the driver's queue is looked at besides the wait: Wine, on a loaded machine, now and
+// then never ends a wait although characters keep coming, and the port would hear nothing
+// more. A transmission's first characters are then noticed this much later, none lost.
+constexpr std::chrono::milliseconds QueueCheck{250};
 
 // Windows's own words for an error, without the line end it gives them.
 QString systemWords(DWORD error)
@@ -211,6 +216,7 @@ struct SystemSerialControl::Device {
     std::shared_ptr<CommWait> wait;
     HANDLE readEvent = nullptr;
     QWinEventNotifier *notifier = nullptr; // a child of the control
+    QTimer *queueCheck = nullptr;          // likewise
     bool waiting = false;                  // a wait is under way
     quint64 openings = 0; // tells a reader whether the device it read from is still the one open
 
@@ -340,6 +346,21 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     ++d.openings;
     d.notifier = new QWinEventNotifier(d.wait->overlapped.hEvent, this);
     connect(d.notifier, &QWinEventNotifier::activated, this, &SystemSerialControl::readDevice);
+    d.queueCheck = new QTimer(this);
+    d.queueCheck->setInterval(QueueCheck);
+    connect(d.queueCheck, &QTimer::timeout, this, [this] {
+        Device &device = *m_device;
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!device.waiting || !ClearCommError(device.handle, &errors, &status) ||
+            status.cbInQue == 0)
+            return;
+        // The wait is still under way: when it ends after all it finds the queue read.
+        QByteArray bytes;
+        device.readWaiting(&bytes);
+        received(bytes);
+    });
+    d.queueCheck->start();
     const DWORD error = startWait(d.handle, *d.wait);
     if (error != ERROR_SUCCESS) {
         closeDevice();
@@ -392,6 +413,11 @@ void SystemSerialControl::closeDevice()
         d.notifier->setEnabled(false);
         d.notifier->deleteLater(); // it may be the one whose signal runs now
         d.notifier = nullptr;
+    }
+    if (d.queueCheck) {
+        d.queueCheck->stop();
+        d.queueCheck->deleteLater(); // likewise
+        d.queueCheck = nullptr;
     }
     // A wait under way writes into its OVERLAPPED until it ends: one the driver does not let
     // go stays allocated for good.

@@ -80,6 +80,8 @@ private Q_SLOTS:
     void realPortReceivesBytesExactly();
     void realPortLostKeepsWhatArrived();
     void realPortClosingTakesTheLastBytes();
+    void realPortCountTakesWhatTheDeviceHolds_data();
+    void realPortCountTakesWhatTheDeviceHolds();
     void realPortFlockBothWays_data();
     void realPortFlockBothWays();
     void exclusiveModeOnlyWhileOpen_data();
@@ -796,6 +798,34 @@ void TestSerialPort::realPortClosingTakesTheLastBytes()
     QThread::msleep(100); // in the terminal, not yet read: no event runs meanwhile
     QVERIFY(comm.setPortOpen(false));
     QCOMPARE(taken, QByteArray("last block"));
+}
+
+// While notifications are off (a capture polls), the count takes what the terminal holds, late
+// notifications or none; while they are on, it leaves the bytes to the notification they raise.
+void TestSerialPort::realPortCountTakesWhatTheDeviceHolds_data()
+{
+    QTest::addColumn<qint16>("threshold");
+    QTest::addColumn<qint16>("counted");
+    QTest::newRow("notifications off") << qint16(0) << qint16(10);
+    QTest::newRow("notifications on") << qint16(1) << qint16(0);
+}
+
+void TestSerialPort::realPortCountTakesWhatTheDeviceHolds()
+{
+    QFETCH(qint16, threshold);
+    QFETCH(qint16, counted);
+    test::PseudoTerminal pty;
+    mapCom(1, pty.slavePath());
+    SystemSerialControl comm;
+    QVERIFY(comm.setPortOpen(true));
+    QVERIFY(comm.setRThreshold(threshold));
+    QSignalSpy notified(&comm, &SerialControl::onComm);
+    QVERIFY(pty.write("ten bytes."));
+    QThread::msleep(100); // in the terminal, not yet read: no event runs meanwhile
+    QCOMPARE(comm.inBufferCount(), std::optional<qint16>(counted));
+    if (threshold > 0)
+        QVERIFY(notified.wait(5000));
+    QCOMPARE(comm.input(), std::optional<QByteArray>("ten bytes."));
 }
 
 // A program that locks the device with flock() (picocom, say) and this one see each other. A
