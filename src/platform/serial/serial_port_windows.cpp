@@ -348,18 +348,7 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     connect(d.notifier, &QWinEventNotifier::activated, this, &SystemSerialControl::readDevice);
     d.queueCheck = new QTimer(this);
     d.queueCheck->setInterval(QueueCheck);
-    connect(d.queueCheck, &QTimer::timeout, this, [this] {
-        Device &device = *m_device;
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!device.waiting || !ClearCommError(device.handle, &errors, &status) ||
-            status.cbInQue == 0)
-            return;
-        // The wait is still under way: when it ends after all it finds the queue read.
-        QByteArray bytes;
-        device.readWaiting(&bytes);
-        received(bytes);
-    });
+    connect(d.queueCheck, &QTimer::timeout, this, &SystemSerialControl::readDevice);
     d.queueCheck->start();
     const DWORD error = startWait(d.handle, *d.wait);
     if (error != ERROR_SUCCESS) {
@@ -372,6 +361,8 @@ bool SystemSerialControl::openDevice(const QString &device, const LineSettings &
     return true;
 }
 
+// Runs when the wait ends, and at every look at the queue while it is under way; the wait may
+// then still end later, to find the queue read or the device gone.
 void SystemSerialControl::readDevice()
 {
     Device &d = *m_device;
@@ -379,12 +370,21 @@ void SystemSerialControl::readDevice()
         return;
     DWORD ignored = 0;
     DWORD waitError = ERROR_SUCCESS;
+    bool over = true;
     if (!GetOverlappedResult(d.handle, &d.wait->overlapped, &ignored, FALSE)) {
         waitError = GetLastError();
-        if (waitError == ERROR_IO_INCOMPLETE)
-            return; // not over yet
+        over = waitError != ERROR_IO_INCOMPLETE;
     }
-    d.waiting = false;
+    if (!over) {
+        // Nothing to do unless characters wait or the device has gone (the queue cannot be
+        // asked for: a hung-up line under Wine, an unplugged adapter).
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (ClearCommError(d.handle, &errors, &status) && status.cbInQue == 0)
+            return;
+        waitError = ERROR_SUCCESS;
+    }
+    d.waiting = !over;
     QByteArray bytes;
     const DWORD readError = d.readWaiting(&bytes);
     // The receive notification may run a whole capture, during which this device can be
@@ -396,7 +396,7 @@ void SystemSerialControl::readDevice()
     // A wait ends in failure only when the device has gone: Windows ends it with mask 0,
     // without an error, for a change of the mask, which happens only when the port closes.
     DWORD error = readError != ERROR_SUCCESS ? readError : waitError;
-    if (error == ERROR_SUCCESS) {
+    if (error == ERROR_SUCCESS && over) {
         error = startWait(d.handle, *d.wait);
         d.waiting = error == ERROR_SUCCESS;
     }
