@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#endif
 
 #include <memory>
 
@@ -82,6 +85,8 @@ private Q_SLOTS:
     void realPortClosingTakesTheLastBytes();
     void realPortCountTakesWhatTheDeviceHolds_data();
     void realPortCountTakesWhatTheDeviceHolds();
+    void realPortWaitThatNeverEnds_data();
+    void realPortWaitThatNeverEnds();
     void realPortFlockBothWays_data();
     void realPortFlockBothWays();
     void exclusiveModeOnlyWhileOpen_data();
@@ -826,6 +831,44 @@ void TestSerialPort::realPortCountTakesWhatTheDeviceHolds()
     if (threshold > 0)
         QVERIFY(notified.wait(5000));
     QCOMPARE(comm.input(), std::optional<QByteArray>("ten bytes."));
+}
+
+// Wine, on a loaded machine, now and then never ends a wait for received characters. The
+// driver's queue is looked at all the same: characters still come, and a line that hangs up is
+// still said lost.
+void TestSerialPort::realPortWaitThatNeverEnds_data()
+{
+    QTest::addColumn<bool>("hangUp");
+    QTest::newRow("characters come") << false;
+    QTest::newRow("the line hangs up") << true;
+}
+
+void TestSerialPort::realPortWaitThatNeverEnds()
+{
+#ifndef Q_OS_WIN
+    QSKIP("A wait for received characters is Windows's");
+#else
+    QFETCH(bool, hangUp);
+    test::PseudoTerminal pty;
+    mapCom(1, pty.slavePath());
+    SystemSerialControl comm;
+    QVERIFY(comm.setPortOpen(true));
+    QVERIFY(comm.setRThreshold(1));
+    // The wait's end is never heard of.
+    auto *const waitEnd = comm.findChild<QWinEventNotifier *>();
+    QVERIFY(waitEnd);
+    waitEnd->setEnabled(false);
+    QSignalSpy notified(&comm, &SerialControl::onComm);
+    QSignalSpy lost(&comm, &SerialControl::deviceLost);
+    QVERIFY(pty.write("ten bytes."));
+    QVERIFY(notified.wait(2000));
+    QCOMPARE(comm.input(), std::optional<QByteArray>("ten bytes."));
+    if (hangUp) {
+        pty.closeMaster();
+        QVERIFY(lost.wait(2000));
+        QVERIFY(!comm.portOpen());
+    }
+#endif
 }
 
 // A program that locks the device with flock() (picocom, say) and this one see each other. A
