@@ -1,5 +1,7 @@
 #include "line_index.h"
 
+#include "line_breaks.h"
+
 #include <algorithm>
 
 namespace tvx {
@@ -28,13 +30,7 @@ qint64 LineIndex::extraSegments(qint64 length)
 
 qint64 LineIndex::nextBreak(const QByteArray &text, qint64 from, qint64 to)
 {
-    const char *bytes = text.constData();
-    for (qint64 at = from; at < to; ++at) {
-        const char c = bytes[at];
-        if (c == '\n' || c == '\r')
-            return at;
-    }
-    return to;
+    return linebreaks::next(text.constData(), from, to);
 }
 
 qint64 LineIndex::afterBreak(const QByteArray &text, qint64 at)

@@ -1,9 +1,11 @@
 // The line index of the reading text and the cutting of rows: every kind of line break, taken
 // in at once and block by block, and rows cut at the edge of the area.
 
+#include "reading/line_breaks.h"
 #include "reading/line_index.h"
 #include "reading/row_layout.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace tvx;
@@ -36,6 +38,43 @@ LineIndex built(const QByteArray &text, const QList<qint64> &cuts)
     return index;
 }
 
+// The lines of text as a byte at a time finds them.
+Lines plainLines(const QByteArray &text)
+{
+    Lines lines{QByteArray()};
+    for (qsizetype at = 0; at < text.size(); ++at) {
+        const char c = text.at(at);
+        if (c != '\r' && c != '\n') {
+            lines.last().append(c);
+            continue;
+        }
+        if (c == '\r' && at + 1 < text.size() && text.at(at + 1) == '\n')
+            ++at;
+        lines.append(QByteArray());
+    }
+    return lines;
+}
+
+// Checks the vector search against the plain one from every offset of text, and the index built
+// in blocks of blockSize bytes against plainLines().
+void compareWithPlainLoop(const QByteArray &text, qint64 blockSize)
+{
+    const char *bytes = text.constData();
+    for (qint64 from = 0; from <= text.size(); ++from) {
+        const qint64 plain = linebreaks::plain(bytes, from, text.size());
+        QCOMPARE(linebreaks::vector(bytes, from, text.size()), plain);
+        QCOMPARE(linebreaks::next(bytes, from, text.size()), plain);
+        // A search that must stop short of the break it would find.
+        if (plain > from)
+            QCOMPARE(linebreaks::vector(bytes, from, plain), plain);
+    }
+    QList<qint64> cuts;
+    for (qint64 cut = blockSize; cut < text.size(); cut += blockSize)
+        cuts.append(cut);
+    const LineIndex index = built(text, cuts);
+    QCOMPARE(linesOf(index, text), plainLines(text));
+}
+
 RowLayout tenPixels()
 {
     std::array<qreal, 256> advances;
@@ -51,6 +90,9 @@ private Q_SLOTS:
     void lines_data();
     void lines();
     void manyLinesFoundFromMarks();
+    void vectorSearch_data();
+    void vectorSearch();
+    void vectorSearchOnRandomText();
     void longLinesInSegments_data();
     void longLinesInSegments();
     void wrap_data();
@@ -129,6 +171,60 @@ void TestLineIndex::manyLinesFoundFromMarks()
         const qint64 start = index.lineStart(text, line);
         QCOMPARE(index.lineOf(text, start), line);
         QCOMPARE(index.lineOf(text, index.lineEnd(text, line)), line);
+    }
+}
+
+// The search looks at 16 bytes at once where the processor can: breaks just before, on and after
+// the edges of those blocks, and of the slices a file is indexed in, are found as a byte at a
+// time finds them.
+void TestLineIndex::vectorSearch_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("blockSize");
+    QTest::newRow("no break, 47 bytes") << QByteArray(47, 'x') << qint64(47);
+    for (const int at : {0, 1, 14, 15, 16, 17, 31, 32, 33}) {
+        for (const char *brk : {"\r", "\n", "\r\n"}) {
+            QByteArray text(48, 'a');
+            text.replace(at, qstrlen(brk), brk);
+            const QByteArray name = QByteArray(brk).replace("\r", "CR").replace("\n", "LF");
+            QTest::newRow(
+                qPrintable(QStringLiteral("%1 at %2").arg(QString::fromLatin1(name)).arg(at)))
+                << text << qint64(16);
+        }
+    }
+    // A CR LF cut between two blocks, and between two slices.
+    QTest::newRow("CR LF across blocks")
+        << QByteArray(15, 'a') + "\r\n" + QByteArray(20, 'b') << qint64(16);
+    QTest::newRow("CR LF across slices")
+        << QByteArray(31, 'a') + "\r\n" + QByteArray(3, 'b') << qint64(32);
+    QTest::newRow("Latin-1 bytes beside breaks")
+        << QByteArray("\x8d\x8a\xff\r\x0d\x0a\x0b\x0c\x0e\xe0\n\xad\xb5\xb0\x00\x7f\r")
+        << qint64(5);
+}
+
+void TestLineIndex::vectorSearch()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, blockSize);
+    compareWithPlainLoop(text, blockSize);
+}
+
+void TestLineIndex::vectorSearchOnRandomText()
+{
+    // Lines of 0 to 40 bytes of every value, ended by CR, LF or CR LF, taken in in blocks of
+    // sizes that are no multiple of 16.
+    QRandomGenerator random(37);
+    for (int round = 0; round < 20; ++round) {
+        QByteArray text;
+        while (text.size() < 2000) {
+            for (int n = random.bounded(41); n > 0; --n) {
+                const char c = char(random.bounded(256));
+                text.append(c == '\r' || c == '\n' ? 'x' : c);
+            }
+            const char *breaks[] = {"\r", "\n", "\r\n", ""};
+            text.append(breaks[random.bounded(4)]);
+        }
+        compareWithPlainLoop(text, 1 + random.bounded(100));
     }
 }
 
