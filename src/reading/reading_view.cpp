@@ -64,28 +64,7 @@ void ReadingView::takeFont()
 {
     const QFont shown = font();
     const QFontMetrics metrics(shown);
-    m_rawFont = QRawFont::fromFont(shown);
-    QString all;
-    for (int c = 0; c < 256; ++c)
-        all.append(QChar(c));
-    std::array<qreal, 256> advances{};
-    if (m_rawFont.isValid()) {
-        const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(all);
-        const QList<QPointF> widths = m_rawFont.advancesForGlyphIndexes(glyphs);
-        for (int c = 0; c < 256 && c < glyphs.size(); ++c) {
-            m_glyphs[size_t(c)] = glyphs[c];
-            advances[size_t(c)] = widths.value(c).x();
-        }
-    } else {
-        const QFontMetricsF exact(shown);
-        for (int c = 0; c < 256; ++c)
-            advances[size_t(c)] = exact.horizontalAdvance(QChar(c));
-    }
-    for (int c = 0; c < 256; ++c) {
-        if (!isShown(uchar(c)))
-            advances[size_t(c)] = 0;
-    }
-    m_layout = RowLayout(advances, TabWidth);
+    m_layout = RowLayout(std::make_shared<GlyphTable>(shown), TabWidth);
     // The toolkit's text box rounds each line's exact height up to whole pixels; so do we, so
     // that as many lines show at once as there.
     m_rowHeight = std::max(1, qCeil(QFontMetricsF(shown).height()));

@@ -167,8 +167,6 @@ private:
 
     ReadingText *m_text = nullptr;
     RowLayout m_layout;
-    QRawFont m_rawFont;
-    std::array<quint32, 256> m_glyphs{};
     int m_rowHeight = 1;
     int m_ascent = 0;
     std::unordered_map<qint64, std::vector<int>> m_rows;

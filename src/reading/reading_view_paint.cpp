@@ -38,15 +38,15 @@ void ReadingView::paintEvent(QPaintEvent *)
         for (int i = 0; i < n; ++i) {
             const uchar c = uchar(data[r.start + i]);
             if (c != ' ' && isShown(c)) {
-                glyphs.append(m_glyphs[c]);
+                glyphs.append(m_layout.glyphs().glyph(c));
                 positions.append(QPointF(xs[size_t(i)], 0));
             }
         }
         const QPointF origin(Margin, y + m_ascent);
         const auto draw = [&](const QColor &color) {
             painter.setPen(color);
-            if (m_rawFont.isValid()) {
-                run.setRawFont(m_rawFont);
+            if (m_layout.glyphs().rawFont().isValid()) {
+                run.setRawFont(m_layout.glyphs().rawFont());
                 run.setGlyphIndexes(glyphs);
                 run.setPositions(positions);
                 painter.drawGlyphRun(origin, run);

@@ -11,10 +11,15 @@ bool isBlank(char c)
 }
 } // namespace
 
-RowLayout::RowLayout() = default;
+RowLayout::RowLayout() : m_glyphs(std::make_shared<GlyphTable>()) {}
 
 RowLayout::RowLayout(const std::array<qreal, 256> &advances, qreal tabWidth)
-    : m_advances(advances), m_tabWidth(tabWidth > 0 ? tabWidth : 1)
+    : RowLayout(std::make_shared<GlyphTable>(advances), tabWidth)
+{
+}
+
+RowLayout::RowLayout(std::shared_ptr<const GlyphTable> glyphs, qreal tabWidth)
+    : m_glyphs(std::move(glyphs)), m_tabWidth(tabWidth > 0 ? tabWidth : 1)
 {
 }
 
@@ -22,7 +27,7 @@ qreal RowLayout::advance(uchar c, qreal x) const
 {
     if (c == '\t')
         return (std::floor(x / m_tabWidth) + 1) * m_tabWidth - x;
-    return m_advances[c];
+    return m_glyphs->advance(c);
 }
 
 std::vector<int> RowLayout::wrap(const char *bytes, int n, qreal width) const

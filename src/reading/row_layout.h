@@ -1,8 +1,11 @@
 #pragma once
 
+#include "reading/glyph_table.h"
+
 #include <QtGlobal>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace tvx {
@@ -14,6 +17,10 @@ class RowLayout {
 public:
     RowLayout();
     RowLayout(const std::array<qreal, 256> &advances, qreal tabWidth);
+    RowLayout(std::shared_ptr<const GlyphTable> glyphs, qreal tabWidth);
+
+    // Where the advances come from, and the glyphs that draw the characters.
+    const GlyphTable &glyphs() const { return *m_glyphs; }
 
     // The width of character c when it begins at x.
     qreal advance(uchar c, qreal x) const;
@@ -25,7 +32,7 @@ public:
     int hit(const char *bytes, int n, qreal x) const;
 
 private:
-    std::array<qreal, 256> m_advances{};
+    std::shared_ptr<const GlyphTable> m_glyphs;
     qreal m_tabWidth = 1;
 };
 
