@@ -33,8 +33,6 @@ int main(int argc, char *argv[])
     // The program ends only through Exit; a window closing never ends it by accident.
     QApplication::setQuitOnLastWindowClosed(false);
     tvx::installFontStandIns();
-    // Every window shows it in its frame and on the task bar.
-    QApplication::setWindowIcon(tvx::programIcon());
 
     // A logout, Ctrl+C or a service manager's stop ends the program as Exit does, so the port and
     // its lock file are released. Also when it comes during a message box at start-up, before
@@ -47,6 +45,11 @@ int main(int argc, char *argv[])
     });
 
     tvx::MainWindow window(std::make_unique<tvx::SystemSerialControl>());
+    // Every window shows it in its frame and on the task bar. Given to the application only once
+    // the main window's own native window exists: one made while the application has an icon
+    // gets every size of it converted and sent to the window system twice.
+    window.winId();
+    QApplication::setWindowIcon(tvx::programIcon());
     const tvx::PortReleaseAtExit release(window.comm());
     window.start();
     // A reading file named on the command line, once the port has been loaded.

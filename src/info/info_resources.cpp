@@ -22,16 +22,22 @@ void loadInfoResources()
 
 #include <QIcon>
 #include <QPixmap>
+#include <QResource>
 
 namespace tvx {
 
 QIcon programIcon()
 {
-    loadInfoResources();
-    const QImage picture(QStringLiteral(":/info/instrument.bmp"));
+    // Made at build time from the about window's picture, as the pixels a window draws from.
     QIcon icon;
-    for (const int size : IconSizes)
-        icon.addPixmap(QPixmap::fromImage(iconImage(picture, size)));
+    for (const int size : IconSizes) {
+        const QResource pixels(QStringLiteral(":/info/icons/%1.argb").arg(size));
+        if (pixels.size() != qint64(size) * size * 4 ||
+            pixels.compressionAlgorithm() != QResource::NoCompression)
+            continue;
+        icon.addPixmap(QPixmap::fromImage(
+            QImage(pixels.data(), size, size, QImage::Format_ARGB32_Premultiplied)));
+    }
     return icon;
 }
 

@@ -260,6 +260,11 @@ void TestAboutWindow::windowIconIsTheDesktopIcon()
                  .toImage()
                  .convertToFormat(QImage::Format_ARGB32_Premultiplied),
              desktop.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    // Made at build time, it is still what the about window's picture gives now.
+    loadInfoResources();
+    QCOMPARE(iconImage(QImage(QStringLiteral(":/info/instrument.bmp")), size)
+                 .convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             desktop.convertToFormat(QImage::Format_ARGB32_Premultiplied));
 }
 
 QTEST_MAIN(TestAboutWindow)

@@ -14,6 +14,12 @@
 //     icongen --svg <picture.bmp> <file.svg>
 //
 // writes the scalable icon: the same picture, before it is scaled, drawn pixel for pixel.
+//
+//     icongen --raw <picture.bmp> <folder> <size>...
+//
+// writes <folder>/<size>.argb for every size: the same pictures as their pixels in the form the
+// windows draw them from (premultiplied ARGB32, rows top down, each pixel's 32-bit word in the
+// machine's byte order), for the program's resources: read at start-up with nothing to decode.
 
 #include "info/icon_image.h"
 #include "svg_icon.h"
@@ -134,6 +140,36 @@ int main(int argc, char *argv[])
         }
         return 0;
     }
+    if (argc >= 5 && qstrcmp(argv[1], "--raw") == 0) {
+        const QImage picture(QString::fromLocal8Bit(argv[2]));
+        if (picture.isNull()) {
+            std::fprintf(stderr, "icongen: cannot read %s\n", argv[2]);
+            return 1;
+        }
+        const QDir folder(QString::fromLocal8Bit(argv[3]));
+        for (int i = 4; i < argc; ++i) {
+            bool ok = false;
+            const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
+            if (!ok || size < 1) {
+                std::fprintf(stderr, "icongen: not a size: %s\n", argv[i]);
+                return 2;
+            }
+            const QImage image =
+                tvx::iconImage(picture, size).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            const QString path = folder.filePath(QStringLiteral("%1.argb").arg(size));
+            QFile file(path);
+            const qsizetype row = qsizetype(size) * 4;
+            bool written = folder.mkpath(QStringLiteral(".")) && file.open(QIODevice::WriteOnly);
+            for (int y = 0; written && y < size; ++y)
+                written =
+                    file.write(reinterpret_cast<const char *>(image.constScanLine(y)), row) == row;
+            if (!written || !file.flush()) {
+                std::fprintf(stderr, "icongen: cannot write %s\n", qPrintable(path));
+                return 1;
+            }
+        }
+        return 0;
+    }
     if (argc >= 5 && qstrcmp(argv[1], "--ico") == 0) {
         const QImage picture(QString::fromLocal8Bit(argv[2]));
         if (picture.isNull()) {
@@ -156,7 +192,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: icongen <picture.bmp> <hicolor folder> <icon name> "
                              "<size>...\n"
                              "       icongen --ico <picture.bmp> <file.ico> <size>...\n"
-                             "       icongen --svg <picture.bmp> <file.svg>\n");
+                             "       icongen --svg <picture.bmp> <file.svg>\n"
+                             "       icongen --raw <picture.bmp> <folder> <size>...\n");
         return 2;
     }
     QImage picture(QString::fromLocal8Bit(argv[1]));
