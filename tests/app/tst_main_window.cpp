@@ -40,6 +40,8 @@ private Q_SLOTS:
     void cleanup();
 
     void startupOpensConfiguredPort();
+    void startupEnumeratesOnlyWhenNeeded_data();
+    void startupEnumeratesOnlyWhenNeeded();
     void startupOnRealPort();
     void startupOnHeldRealPortFails();
     void startupFailure_data();
@@ -119,6 +121,31 @@ void TestMainWindow::startupOpensConfiguredPort()
     QCOMPARE(m_comm->rThreshold(), qint16(1));
     QCOMPARE(m_main->portLink().portNumber(), qint16(2));
     QVERIFY(!m_main->portSelectionWindow());
+}
+
+// Enumerating the ports walks through every terminal of the machine: a start-up whose COM1 is
+// given by TARVIX_COM1 opens it without.
+void TestMainWindow::startupEnumeratesOnlyWhenNeeded_data()
+{
+    QTest::addColumn<QByteArray>("mapped"); // TARVIX_COM1
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("scans");
+    QTest::newRow("COM1 mapped") << QByteArray("/dev/ttyUSB7") << "/dev/ttyUSB7" << 0;
+    QTest::newRow("COM1 the first present port") << QByteArray() << "/dev/ttyS0" << 1;
+}
+
+void TestMainWindow::startupEnumeratesOnlyWhenNeeded()
+{
+    QFETCH(QByteArray, mapped);
+    QFETCH(QString, device);
+    QFETCH(int, scans);
+    if (!mapped.isEmpty())
+        qputenv("TARVIX_COM1", mapped);
+    const QByteArray config("1\r\n\r\n");
+    makeMain(&config);
+    m_main->start();
+    QCOMPARE(m_comm->openedDevice(), device);
+    QCOMPARE(m_comm->scans(), scans);
 }
 
 void TestMainWindow::startupOnRealPort()

@@ -157,6 +157,16 @@ QString PortMap::overrideVariable(qint16 port)
     return QStringLiteral("TARVIX_COM%1").arg(port);
 }
 
+std::optional<QString> PortMap::knownDevice(qint16 port, Naming naming)
+{
+    const QByteArray chosen = qgetenv(overrideVariable(port).toLatin1().constData());
+    if (!chosen.isEmpty())
+        return QString::fromLocal8Bit(chosen);
+    if (naming == Naming::Windows)
+        return windowsPortName(port);
+    return std::nullopt;
+}
+
 std::optional<PortMap::Entry> PortMap::entry(qint16 port) const
 {
     const QString variable = overrideVariable(port);

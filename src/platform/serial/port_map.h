@@ -92,6 +92,10 @@ public:
 
     static PortMap ofSystem() { return PortMap(systemSerialPorts()); }
 
+    // COM n's device where no enumeration is needed to know it: the one an environment
+    // variable names, or Windows' own COMn. Nothing when only the machine's ports can tell.
+    static std::optional<QString> knownDevice(qint16 port, Naming naming = systemNaming());
+
     // Nothing when no serial port stands behind the number.
     std::optional<Entry> entry(qint16 port) const;
     QString devicePath(qint16 port) const;

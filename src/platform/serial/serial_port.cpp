@@ -159,7 +159,13 @@ bool SerialControl::renumber(qint16 port, const QString &device)
 
 QString SerialControl::deviceFor(qint16 port) const
 {
-    return m_resolver ? m_resolver(port) : portMap().devicePath(port);
+    if (m_resolver)
+        return m_resolver(port);
+    // Enumerating the ports walks through every terminal the system has: not done where the
+    // number alone tells the device (a start-up with a mapped COM1 opens it at once).
+    if (const std::optional<QString> known = PortMap::knownDevice(port, portNaming()))
+        return *known;
+    return portMap().devicePath(port);
 }
 
 bool SerialControl::setRThreshold(qint16 threshold)
