@@ -7,6 +7,8 @@
 #include "journal/capture_journal.h"
 #include "journal/journal_folder.h"
 #include "platform/console.h"
+#include "platform/files/file_mapping.h"
+#include "platform/files/mapping_watch.h"
 #include "platform/printer.h"
 #include "platform/serial/serial_port.h"
 #include "platform/windows.h"
@@ -72,6 +74,19 @@ MainWindow::MainWindow(std::unique_ptr<SerialControl> comm, QWidget *parent)
     connect(m_comm.get(), &SerialControl::deviceLost, this, tell);
     connect(m_portRecovery.get(), &PortRecovery::reopened, this, tell);
     connect(m_portRecovery.get(), &PortRecovery::notReopened, this, tell);
+    // A long reading file is shown from the file itself; another program cutting it short
+    // takes away what it held, and what shows in its place would be no readings.
+    connect(&MappingWatch::instance(), &MappingWatch::cut, this, &MainWindow::readingFileCut);
+}
+
+void MainWindow::readingFileCut()
+{
+    QString path;
+    if (!FileMapping::cutShort(m_text.bytes(), &path))
+        return;
+    m_text.clear();
+    messageBox(this, readingfile::loadFailure(path, QStringLiteral("another program made the file "
+                                                                   "shorter while it was shown")));
 }
 
 MainWindow::~MainWindow()

@@ -78,6 +78,9 @@ protected:
 
 private:
     void Form_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
+    // Another program cut a mapped file short: if it is the one shown, the text goes, and the
+    // user is told why.
+    void readingFileCut();
 
     // What a capture shows in this window.
     void setReadingAreaVisible(bool visible) override;

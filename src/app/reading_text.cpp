@@ -1,5 +1,7 @@
 #include "reading_text.h"
 
+#include "platform/files/file_mapping.h"
+
 namespace tvx {
 
 void ReadingText::replace(const QByteArray &bytes)
@@ -14,6 +16,8 @@ void ReadingText::replace(const QByteArray &bytes, LineIndex lines)
     Q_EMIT aboutToReplace();
     m_bytes = bytes;
     m_lines = std::move(lines);
+    // The file the old text was mapped from goes, unless something still reads it.
+    FileMapping::releaseUnused();
     Q_EMIT replaced();
 }
 

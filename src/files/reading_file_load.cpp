@@ -1,6 +1,7 @@
 #include "reading_file_load.h"
 
 #include "app/reading_text.h"
+#include "platform/files/file_mapping.h"
 #include "reading_file.h"
 
 #include <QCursor>
@@ -29,9 +30,19 @@ void ReadingFileLoad::start(const QString &path)
         finish(false, reason);
         return;
     }
+    // A long file is the text as it lies in the file; not while a capture runs, whose blocks
+    // would follow it at once and so copy the whole text.
+    if (m_file.size() >= MapSize && !m_text.receiving()) {
+        if (std::optional<QByteArray> mapped =
+                FileMapping::map(m_file.handle(), m_file.size(), path)) {
+            m_content = *mapped;
+            m_mapped = true;
+        }
+    }
     // Room beyond the file for blocks a capture adds afterwards: growing the array later would
     // move the whole text at once. Room that is never written takes no memory.
-    m_content.reserve(m_file.size() + ReceiveRoom);
+    if (!m_mapped)
+        m_content.reserve(m_file.size() + ReceiveRoom);
     m_running = true;
     readSome();
 }
@@ -41,14 +52,18 @@ void ReadingFileLoad::readSome()
     QElapsedTimer turn;
     turn.start();
     do {
-        const qint64 from = m_content.size();
         QString reason;
-        if (!m_file.readSlice(&m_content, SliceSize, &reason)) {
+        if (!takeSlice(&reason)) {
             finish(false, reason);
             return;
         }
-        m_lines.extend(m_content, from);
-        if (m_file.atEnd()) {
+        if (m_mapped ? m_indexed == m_content.size() : m_file.atEnd()) {
+            // What was mapped must still be in the file: a cut past the pages looked at raises
+            // no fault.
+            if (m_mapped && m_file.cutShort()) {
+                finish(false, FileSlices::cutShortReason());
+                return;
+            }
             m_text.replace(m_content, std::move(m_lines));
             finish(true, QString());
             return;
@@ -63,6 +78,27 @@ void ReadingFileLoad::readSome()
     }
     setBusy(true);
     m_next.start();
+}
+
+bool ReadingFileLoad::takeSlice(QString *reason)
+{
+    if (!m_mapped) {
+        const qint64 from = m_content.size();
+        if (!m_file.readSlice(&m_content, SliceSize, reason))
+            return false;
+        m_lines.extend(m_content, from);
+        return true;
+    }
+    const qint64 from = m_indexed;
+    m_indexed = std::min(from + SliceSize, m_content.size());
+    m_lines.extend(QByteArray::fromRawData(m_content.constData(), m_indexed), from);
+    // Read once for the index, the pages go back to the system until they are shown.
+    FileMapping::letGo(m_content, from, m_indexed);
+    if (FileMapping::cutShort(m_content)) {
+        *reason = FileSlices::cutShortReason();
+        return false;
+    }
+    return true;
 }
 
 QString ReadingFileLoad::gaveWayReason()
@@ -93,6 +129,8 @@ void ReadingFileLoad::stopReading()
 {
     m_next.stop();
     m_content = QByteArray();
+    m_mapped = false;
+    m_indexed = 0;
     m_lines.clear();
     setBusy(false);
 }

@@ -13,7 +13,8 @@ class ReadingText;
 
 // Loads a reading file into the reading text a slice at a time from the event loop, so the
 // windows go on answering while a long file is read; the busy cursor shows meanwhile. The line
-// index is built slice by slice as well. The reading text is replaced only once the whole file
+// index is built slice by slice as well. A long file is mapped rather than read, and only its
+// line index is built in slices. The reading text is replaced only once the whole file
 // has been read: a failure, or a load given up (the object deleted), leaves it as it was.
 //
 // A transmission wins over a file: when one is being received while the file is still being
@@ -28,6 +29,9 @@ public:
     static constexpr int TurnMilliseconds = 20;
     // Room kept after the file's bytes for received blocks.
     static constexpr qint64 ReceiveRoom = 16 << 20;
+    // Files this long or longer are mapped rather than read (FileMapping): read, they would
+    // take their size in memory, each page of it faulted in and zeroed first.
+    static constexpr qint64 MapSize = 16 << 20;
 
     explicit ReadingFileLoad(ReadingText &text, QObject *parent = nullptr);
     ~ReadingFileLoad() override;
@@ -49,6 +53,9 @@ Q_SIGNALS:
 
 private:
     void readSome();
+    // Takes the next slice in: read into m_content, or indexed where m_content is the mapped
+    // file. False with the reason when the file cannot be read (any more).
+    bool takeSlice(QString *reason);
     void receivingChanged(bool receiving);
     void giveWay();
     void stopReading();
@@ -58,6 +65,8 @@ private:
     ReadingText &m_text;
     FileSlices m_file;
     QByteArray m_content;
+    bool m_mapped = false;
+    qint64 m_indexed = 0; // the bytes of a mapped file indexed so far
     LineIndex m_lines;
     QTimer m_next;
     bool m_running = false;

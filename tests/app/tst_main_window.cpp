@@ -1,4 +1,6 @@
 #include "app/main_window.h"
+#include "files/reading_file_load.h"
+#include "platform/files/file_mapping.h"
 #include "platform/serial/serial_port.h"
 #include "platform/windows.h"
 #include "port/config_file.h"
@@ -70,6 +72,7 @@ private Q_SLOTS:
     void fileOpenedFromOutside();
     void namesForScreenReaders_data();
     void namesForScreenReaders();
+    void fileCutShortWhileShown();
 
 private:
     MainWindow *makeMain(const QByteArray *config);
@@ -695,6 +698,34 @@ void TestMainWindow::namesForScreenReaders()
     if (said.isEmpty() || kind != QAccessible::Name)
         said = QStringList{accessible->text(QAccessible::Text(kind))};
     QCOMPARE(said.join(QLatin1Char(' ')), text);
+}
+
+// A long file is shown straight from the file. Another program cutting it short takes what it
+// held away: the text goes, and the user reads why, as for any file that could not be loaded.
+void TestMainWindow::fileCutShortWhileShown()
+{
+    const QString path = m_dir->filePath(QStringLiteral("long.dat"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(ReadingFileLoad::MapSize) &&
+            file.seek(ReadingFileLoad::MapSize - 5) && file.write("end\r\n") == 5);
+    file.close();
+    const QByteArray config("1");
+    makeMain(&config);
+    m_main->start();
+    test::ModalWatcher boxes;
+    m_main->openReadingFile(path);
+    QTRY_COMPARE_WITH_TIMEOUT(m_main->readingText().bytes().size(), ReadingFileLoad::MapSize,
+                              20000);
+    QVERIFY(FileMapping::isMapped(m_main->readingText().bytes()));
+    QVERIFY(QFile::resize(path, 100));
+    // The end shown again, as scrolling there would.
+    QCOMPARE(m_main->readingText().bytes().back(), '\0');
+    QTRY_COMPARE(boxes.boxes().size(), 1);
+    QCOMPARE(boxes.boxes()[0].text,
+             QStringLiteral("The readings could not be loaded from %1: another program made the "
+                            "file shorter while it was shown")
+                 .arg(path));
+    QCOMPARE(m_main->readingText().bytes(), QByteArray());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -138,9 +138,21 @@ bool FileSlices::readSlice(QByteArray *bytes, qint64 sliceSize, QString *reason)
     if (got < 0)
         return fail(reason, m_file.errorString());
     m_read += got;
-    // A file cut short meanwhile ends where it now ends.
-    m_atEnd = got == 0 || m_read == m_size;
+    // A file cut short meanwhile would be taken for the whole file, its end lost unsaid.
+    if (got == 0 && m_read < m_size)
+        return fail(reason, cutShortReason());
+    m_atEnd = m_read == m_size;
     return true;
+}
+
+bool FileSlices::cutShort() const
+{
+    return m_file.isOpen() && m_file.size() < m_size;
+}
+
+QString FileSlices::cutShortReason()
+{
+    return QStringLiteral("another program made the file shorter while it was being read");
 }
 
 bool isUserVolumeWindows(const QString &rootPath)

@@ -111,9 +111,17 @@ public:
     // The file's size when it was opened.
     qint64 size() const { return m_size; }
     // Appends up to sliceSize more bytes of the file to bytes, never beyond the size the file
-    // had when it was opened; false with the reason when the read fails.
+    // had when it was opened; false with the reason when the read fails or the file has been
+    // cut short meanwhile.
     bool readSlice(QByteArray *bytes, qint64 sliceSize, QString *reason = nullptr);
     bool atEnd() const { return m_atEnd; }
+    // Whether another program has made the file shorter than it was when it was opened.
+    bool cutShort() const;
+    // The open file's descriptor, for mapping it.
+    int handle() const { return m_file.handle(); }
+
+    // Why a file that another program made shorter was not read.
+    static QString cutShortReason();
 
 private:
     QFile m_file;
