@@ -28,15 +28,16 @@ namespace tvx {
 
 QIcon programIcon()
 {
-    // Made at build time from the about window's picture, as the pixels a window draws from.
+    // Made at build time from the about window's picture, as the pixels the window system takes:
+    // kept in that form, they are sent as they are.
     QIcon icon;
     for (const int size : IconSizes) {
         const QResource pixels(QStringLiteral(":/info/icons/%1.argb").arg(size));
         if (pixels.size() != qint64(size) * size * 4 ||
             pixels.compressionAlgorithm() != QResource::NoCompression)
             continue;
-        icon.addPixmap(QPixmap::fromImage(
-            QImage(pixels.data(), size, size, QImage::Format_ARGB32_Premultiplied)));
+        icon.addPixmap(QPixmap::fromImage(QImage(pixels.data(), size, size, QImage::Format_ARGB32),
+                                          Qt::NoFormatConversion));
     }
     return icon;
 }

@@ -18,8 +18,9 @@
 //     icongen --raw <picture.bmp> <folder> <size>...
 //
 // writes <folder>/<size>.argb for every size: the same pictures as their pixels in the form the
-// windows draw them from (premultiplied ARGB32, rows top down, each pixel's 32-bit word in the
-// machine's byte order), for the program's resources: read at start-up with nothing to decode.
+// window system takes them in (ARGB32, not premultiplied, rows top down, each pixel's 32-bit
+// word in the machine's byte order), for the program's resources: read at start-up with nothing
+// to decode or convert.
 
 #include "info/icon_image.h"
 #include "svg_icon.h"
@@ -155,7 +156,7 @@ int main(int argc, char *argv[])
                 return 2;
             }
             const QImage image =
-                tvx::iconImage(picture, size).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                tvx::iconImage(picture, size).convertToFormat(QImage::Format_ARGB32);
             const QString path = folder.filePath(QStringLiteral("%1.argb").arg(size));
             QFile file(path);
             const qsizetype row = qsizetype(size) * 4;
