@@ -59,7 +59,8 @@ namespace tvx {
 
 // Where the fonts the windows name (Fixedsys, MS Sans Serif, Arial, Times New Roman) are not
 // installed, their nearest metric-compatible stand-ins take their place; the windows' default
-// font becomes MS Sans Serif 8 pt, the size their layout was made for.
+// font becomes MS Sans Serif 8 pt, the size their layout was made for (named by its stand-in
+// where it is missing).
 void installFontStandIns();
 
 } // namespace tvx

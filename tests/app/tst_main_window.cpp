@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -38,6 +39,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { installFontStandIns(); }
+    void windowsFontIsItsStandIn();
     void init();
     void cleanup();
 
@@ -407,6 +409,17 @@ void TestMainWindow::controls()
         QVERIFY(QFontInfo(widget->font()).fixedPitch());
         QCOMPARE(widget->font().pointSize(), 9);
     }
+}
+
+// Where MS Sans Serif is missing, the windows' font is named by the stand-in that was drawn in
+// its place anyway: the same font, 8 pt, without the toolkit's search for the nearest fonts.
+void TestMainWindow::windowsFontIsItsStandIn()
+{
+    const QFont font = QApplication::font();
+    QCOMPARE(font.pointSize(), 8);
+    QVERIFY2(QFontDatabase::hasFamily(font.family()), qPrintable(font.family()));
+    QCOMPARE(QFontInfo(font).family(),
+             QFontInfo(QFont(QStringLiteral("MS Sans Serif"), 8)).family());
 }
 
 void TestMainWindow::popupOnSurfaceOnly_data()
