@@ -25,6 +25,10 @@ PACKAGE_PACKAGES = dpkg-dev file lintian devscripts appstream
 # programs and tests, NSIS for the installer.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix ninja-build wine wine64 nsis xz-utils
 
+# make bench's start-up and load figures: callgrind counts the instructions, glogg opens the same
+# 1 GiB reading file (xvfb and xdotool come with the test packages).
+BENCH_PACKAGES = valgrind glogg
+
 # Where make install puts the program (sudo is used when that place is not writable).
 PREFIX ?= /usr/local
 
@@ -127,11 +131,14 @@ screenshot: test-deps build
 demo: build
 	tools/demo/demo.sh $(BUILD)
 
-# The capture's speed and responsiveness figures, and the reading area's with large files beside
-# the toolkit's text box, under an X server of their own (reported in the README).
+# The capture's speed and responsiveness figures, the reading area's with large files beside the
+# toolkit's text box, and the start-up and a 1 GiB file's load beside a bare window and glogg,
+# under an X server of their own (reported in docs/development.md).
 bench: test-deps build
+	$(call install_missing,$(BENCH_PACKAGES))
 	./$(BUILD)/bench/capture_bench
 	xvfb-run -a -s "-screen 0 1280x1024x24" ./$(BUILD)/bench/view_bench
+	xvfb-run -a -s "-screen 0 1280x1024x24" bench/floor_bench.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(WINDOWS_BUILD)
