@@ -181,11 +181,10 @@ tarvix_pid=$run_pid
 if measure_load "$tarvix_pid"; then
     tarvix_cpu=$cpu
     tarvix_private=$private
-    # Shown, not refused: the file is mapped, and no box tells of a failure.
-    if ! grep -q "$file" "/proc/$tarvix_pid/maps" ||
-        xdotool search --onlyvisible --name '^Tarvix$' >/dev/null 2>&1; then
-        problem "tarvix did not show the file"
-    fi
+    # Shown, not refused: the main window is the only one, no box tells of a failure.
+    windows=$(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | sort -u)
+    [ "$windows" = "Tarvix Conectivity" ] ||
+        problem "tarvix did not show the file; its windows: $(echo $windows)"
 else
     problem "tarvix ended while loading: $(head -n 3 "$work/err")"
 fi
