@@ -28,6 +28,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QtEndian>
 
 #include <cstdio>
@@ -158,13 +159,16 @@ int main(int argc, char *argv[])
             const QImage image =
                 tvx::iconImage(picture, size).convertToFormat(QImage::Format_ARGB32);
             const QString path = folder.filePath(QStringLiteral("%1.argb").arg(size));
-            QFile file(path);
+            // Written under another name and renamed: the build may run this for more than one
+            // of its targets at once, and the resource compiler must never read a file half
+            // written.
+            QSaveFile file(path);
             const qsizetype row = qsizetype(size) * 4;
             bool written = folder.mkpath(QStringLiteral(".")) && file.open(QIODevice::WriteOnly);
             for (int y = 0; written && y < size; ++y)
                 written =
                     file.write(reinterpret_cast<const char *>(image.constScanLine(y)), row) == row;
-            if (!written || !file.flush()) {
+            if (!written || !file.commit()) {
                 std::fprintf(stderr, "icongen: cannot write %s\n", qPrintable(path));
                 return 1;
             }
