@@ -127,6 +127,9 @@ void TestReadingFileLoad::longFileLoadsInTurns()
 // to it makes a copy of the text, the file untouched. The file is let go once nothing holds it.
 void TestReadingFileLoad::mappedFileIsTheText()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows maps no file: a long file is read as a short one is");
+#endif
     QByteArray content;
     for (int i = 0; content.size() < ReadingFileLoad::MapSize; ++i)
         content += QByteArray::number(i) + (i % 3 ? "\r\n" : "\r");
@@ -215,6 +218,9 @@ void TestReadingFileLoad::cutShortWhileRead()
 // told, instead of ending with SIGBUS.
 void TestReadingFileLoad::cutShortOnceMapped()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows maps no file: a long file is read as a short one is");
+#endif
     const qint64 size = 64 << 20;
     const QString path = sparseFile(size, "end\r\n");
     QVERIFY(!path.isEmpty());
