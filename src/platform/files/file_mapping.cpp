@@ -1,5 +1,6 @@
 #include "file_mapping.h"
 
+#include "fail.h"
 #include "mapping_watch.h"
 
 #ifndef Q_OS_WIN
@@ -108,13 +109,6 @@ Mapping *mappingOf(const QByteArray &bytes)
             return &mapping;
     }
     return nullptr;
-}
-
-bool fail(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return false;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // calls: names go to the file system as the bytes they are, and what a write will meet (an
 // attribute, a sticky folder, a name too long) is known before anything is created.
 
+#include "fail.h"
 #include "files.h"
 
 #ifndef Q_OS_WIN
@@ -35,13 +36,6 @@ constexpr int MaxLinks = 40;
 QString systemWords(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-bool fail(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return false;
 }
 
 // A full disk or quota: room may come later.

@@ -1,5 +1,6 @@
 // Writing reading files and tvx.cfg on Windows, through Qt's own save file.
 
+#include "fail.h"
 #include "files.h"
 
 #ifdef Q_OS_WIN
@@ -13,13 +14,6 @@
 namespace tvx {
 
 namespace {
-
-bool fail(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return false;
-}
 
 // Only the file's status is read: opening a named pipe would wait for a reader.
 bool isOtherThanRegularFile(const QString &path)

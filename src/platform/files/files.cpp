@@ -1,4 +1,5 @@
 #include "files.h"
+#include "fail.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,17 +10,6 @@
 #include <algorithm>
 
 namespace tvx {
-
-namespace {
-
-bool fail(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return false;
-}
-
-} // namespace
 
 const QString NotSystemName = QStringLiteral("the name is not valid UTF-8");
 

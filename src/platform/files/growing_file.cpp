@@ -1,6 +1,7 @@
 // Files that grow while they are written (the capture journal), and what tells one file from
 // another of the same name.
 
+#include "fail.h"
 #include "files.h"
 
 #include <QDir>
@@ -17,17 +18,6 @@
 #endif
 
 namespace tvx {
-
-namespace {
-
-bool fail(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return false;
-}
-
-} // namespace
 
 bool GrowingFile::create(const QString &folder, const std::function<QString(int)> &nameFor,
                          int attempts, QString *reason)
