@@ -39,4 +39,13 @@ while IFS='=' read -r name _; do
     [[ $name == QT_* ]] && export "WINE$name=${!name}"
 done < <(env)
 
+# A prefix is made by the first program started in it. Two started at once in a prefix not made
+# yet (two build steps running the icons tool under -j2, in a clean clone) would both make it,
+# and one of them fails: the first makes it while the others wait.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    flock "$WINEPREFIX.lock" sh -c \
+        '[ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver -w; }'
+fi
+
 exec wine "$@"
