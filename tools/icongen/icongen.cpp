@@ -31,6 +31,7 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <climits>
 #include <cstdio>
 
 namespace {
@@ -124,16 +125,39 @@ int writeIco(const QImage &picture, const QString &path, const QList<int> &sizes
     return 0;
 }
 
+// The picture at path; a null image once it is said that it cannot be read.
+QImage readPicture(const char *path)
+{
+    const QImage picture(QString::fromLocal8Bit(path));
+    if (picture.isNull())
+        std::fprintf(stderr, "icongen: cannot read %s\n", path);
+    return picture;
+}
+
+// The sizes from argv[4] on, each 1 to largest; none once a wrong one is said.
+QList<int> sizeArguments(int argc, char *argv[], int largest, const char *what)
+{
+    QList<int> sizes;
+    for (int i = 4; i < argc; ++i) {
+        bool ok = false;
+        const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
+        if (!ok || size < 1 || size > largest) {
+            std::fprintf(stderr, "icongen: not %s: %s\n", what, argv[i]);
+            return {};
+        }
+        sizes.append(size);
+    }
+    return sizes;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (argc == 4 && qstrcmp(argv[1], "--svg") == 0) {
-        const QImage picture(QString::fromLocal8Bit(argv[2]));
-        if (picture.isNull()) {
-            std::fprintf(stderr, "icongen: cannot read %s\n", argv[2]);
+        const QImage picture = readPicture(argv[2]);
+        if (picture.isNull())
             return 1;
-        }
         const QByteArray svg = tvx::svgIcon(tvx::iconPicture(picture));
         QFile file(QString::fromLocal8Bit(argv[3]));
         if (!file.open(QIODevice::WriteOnly) || file.write(svg) != svg.size() || !file.flush()) {
@@ -143,19 +167,14 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (argc >= 5 && qstrcmp(argv[1], "--raw") == 0) {
-        const QImage picture(QString::fromLocal8Bit(argv[2]));
-        if (picture.isNull()) {
-            std::fprintf(stderr, "icongen: cannot read %s\n", argv[2]);
+        const QImage picture = readPicture(argv[2]);
+        if (picture.isNull())
             return 1;
-        }
+        const QList<int> sizes = sizeArguments(argc, argv, INT_MAX, "a size");
+        if (sizes.isEmpty())
+            return 2;
         const QDir folder(QString::fromLocal8Bit(argv[3]));
-        for (int i = 4; i < argc; ++i) {
-            bool ok = false;
-            const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
-            if (!ok || size < 1) {
-                std::fprintf(stderr, "icongen: not a size: %s\n", argv[i]);
-                return 2;
-            }
+        for (const int size : sizes) {
             const QImage image =
                 tvx::iconImage(picture, size).convertToFormat(QImage::Format_ARGB32);
             const QString path = folder.filePath(QStringLiteral("%1.argb").arg(size));
@@ -176,21 +195,12 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (argc >= 5 && qstrcmp(argv[1], "--ico") == 0) {
-        const QImage picture(QString::fromLocal8Bit(argv[2]));
-        if (picture.isNull()) {
-            std::fprintf(stderr, "icongen: cannot read %s\n", argv[2]);
+        const QImage picture = readPicture(argv[2]);
+        if (picture.isNull())
             return 1;
-        }
-        QList<int> sizes;
-        for (int i = 4; i < argc; ++i) {
-            bool ok = false;
-            const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
-            if (!ok || size < 1 || size > 256) {
-                std::fprintf(stderr, "icongen: not an icon size: %s\n", argv[i]);
-                return 2;
-            }
-            sizes.append(size);
-        }
+        const QList<int> sizes = sizeArguments(argc, argv, 256, "an icon size");
+        if (sizes.isEmpty())
+            return 2;
         return writeIco(picture, QString::fromLocal8Bit(argv[3]), sizes);
     }
     if (argc < 5) {
@@ -201,20 +211,15 @@ int main(int argc, char *argv[])
                              "       icongen --raw <picture.bmp> <folder> <size>...\n");
         return 2;
     }
-    QImage picture(QString::fromLocal8Bit(argv[1]));
-    if (picture.isNull()) {
-        std::fprintf(stderr, "icongen: cannot read %s\n", argv[1]);
+    const QImage picture = readPicture(argv[1]);
+    if (picture.isNull())
         return 1;
-    }
+    const QList<int> sizes = sizeArguments(argc, argv, INT_MAX, "a size");
+    if (sizes.isEmpty())
+        return 2;
     const QDir hicolor(QString::fromLocal8Bit(argv[2]));
     const QString name = QString::fromLocal8Bit(argv[3]);
-    for (int i = 4; i < argc; ++i) {
-        bool ok = false;
-        const int size = QString::fromLocal8Bit(argv[i]).toInt(&ok);
-        if (!ok || size < 1) {
-            std::fprintf(stderr, "icongen: not a size: %s\n", argv[i]);
-            return 2;
-        }
+    for (const int size : sizes) {
         const QString folder = QStringLiteral("%1x%1/apps").arg(size);
         const QString path =
             hicolor.filePath(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
